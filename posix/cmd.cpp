@@ -1,0 +1,349 @@
+#include "cmd.h"
+
+#include "term.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void say(const std::string& text) {
+    write_all(STDERR_FILENO, text + "\n");
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// cmd's words for why a file operation failed.
+std::string reason(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EBUSY:
+        return "拒绝访问。";
+    case ENOSPC:
+    case EDQUOT:
+        return "磁盘空间不足。";
+    case ENOTEMPTY:
+        return "目录不是空的。";
+    case ENAMETOOLONG:
+    case EINVAL:
+        return "文件名、目录名或卷标语法不正确。";
+    default:
+        return "系统找不到指定的路径。";
+    }
+}
+
+bool is_flag(const std::string& word) {
+    return word.size() == 2 && word[0] == '/';
+}
+
+int md(std::string_view rest) {
+    auto names = words(rest);
+    if (names.empty()) {
+        say("命令语法不正确。");
+        return 1;
+    }
+    int status = 0;
+    for (const auto& name : names) {
+        std::error_code ec;
+        fs::path path = native(name);
+        if (fs::exists(fs::symlink_status(path, ec))) {
+            say("子目录或文件 " + name + " 已经存在。");
+            status = 1;
+        } else if (fs::create_directories(path, ec), ec) {
+            say(reason(ec.value()));
+            status = 1;
+        }
+    }
+    return status;
+}
+
+int rmdir(std::string_view rest) {
+    bool tree = false;
+    std::vector<std::string> names;
+    for (auto& word : words(rest)) {
+        if (is_flag(word)) {
+            // /q only silences cmd's question, which this interpreter never asks.
+            if (lower(word) == "/s") tree = true;
+        } else {
+            names.push_back(word);
+        }
+    }
+    if (names.empty()) {
+        say("命令语法不正确。");
+        return 1;
+    }
+    int status = 0;
+    for (const auto& name : names) {
+        std::error_code ec;
+        fs::path path = native(name);
+        auto st = fs::symlink_status(path, ec);
+        if (!fs::exists(st)) {
+            say("系统找不到指定的文件。");
+            status = 1;
+            continue;
+        }
+        if (fs::is_symlink(st)) {
+            // A link to a folder goes, never what it points to.
+            if (!fs::is_directory(fs::status(path, ec))) {
+                say("目录名称无效。");
+                status = 1;
+            } else if (!fs::remove(path, ec)) {
+                say(reason(ec.value()));
+                status = 1;
+            }
+            continue;
+        }
+        if (!fs::is_directory(st)) {
+            say("目录名称无效。");
+            status = 1;
+            continue;
+        }
+        // remove_all never follows a link out of the tree: it removes the link.
+        if (tree)
+            fs::remove_all(path, ec);
+        else
+            fs::remove(path, ec);
+        if (ec) {
+            say(reason(ec.value()));
+            status = 1;
+        }
+    }
+    return status;
+}
+
+int del(std::string_view rest) {
+    std::vector<std::string> names;
+    for (auto& word : words(rest))
+        if (!is_flag(word)) names.push_back(word);
+    if (names.empty()) {
+        say("命令语法不正确。");
+        return 1;
+    }
+    int status = 0;
+    for (const auto& name : names) {
+        std::error_code ec;
+        fs::path path = native(name);
+        auto st = fs::symlink_status(path, ec);
+        if (!fs::exists(st)) {
+            say("找不到 " + fs::absolute(path, ec).lexically_normal().string());
+            status = 1;
+        } else if (fs::is_directory(st)) {
+            say("拒绝访问。");
+            status = 1;
+        } else if (unlink(path.c_str()) != 0) {
+            say(reason(errno));
+            status = 1;
+        }
+    }
+    return status;
+}
+
+// "echo TEXT >> PATH" appends TEXT as it stands (up to ">>", the blank before
+// it included) and a line end. TEXT is data: nothing in it is interpreted, and
+// a ">>" inside it stays text since only the last one redirects.
+int echo(std::string_view rest) {
+    auto at = rest.rfind(">>");
+    if (at == std::string_view::npos) {
+        write_all(STDOUT_FILENO, std::string(rest) + "\n");
+        return 0;
+    }
+    std::string text(rest.substr(0, at));
+    auto target = words(rest.substr(at + 2));
+    if (target.size() != 1) {
+        say("命令语法不正确。");
+        return 1;
+    }
+    int fd = open(native(target[0]).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        say(reason(errno));
+        return 1;
+    }
+    text += '\n';
+    std::string_view left = text;
+    int status = 0;
+    while (!left.empty()) {
+        ssize_t n = write(fd, left.data(), left.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            say(reason(n < 0 ? errno : ENOSPC));
+            status = 1;
+            break;
+        }
+        left.remove_prefix(static_cast<size_t>(n));
+    }
+    if (close(fd) != 0 && status == 0) {
+        say(reason(errno));
+        status = 1;
+    }
+    return status;
+}
+
+int cls() {
+    if (smart())
+        escape("\x1b[H\x1b[2J\x1b[3J", 0);
+    else
+        write_all(STDOUT_FILENO, "\f");
+    return 0;
+}
+
+bool executable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+int external(std::string_view line) {
+    auto argv = words(line);
+    if (argv.empty()) return 0;
+    std::string program = find_program(argv[0]);
+    if (program.empty()) {
+        std::string path = native(argv[0]);
+        if (path.find('/') != std::string::npos && access(path.c_str(), F_OK) == 0) {
+            say("拒绝访问。");
+            return 1;
+        }
+        say("'" + argv[0] + "' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。");
+        return 9009;
+    }
+    argv[0] = program;
+    return run(argv);
+}
+
+} // namespace
+
+std::string native(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+std::vector<std::string> words(std::string_view line) {
+    std::vector<std::string> out;
+    std::string word;
+    bool quoted = false, started = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            started = true;
+        } else if (!quoted && blank(c)) {
+            if (started) out.push_back(word);
+            word.clear();
+            started = false;
+        } else {
+            word += c;
+            started = true;
+        }
+    }
+    if (started) out.push_back(word);
+    return out;
+}
+
+std::string find_program(const std::string& name) {
+    std::string path = native(name);
+    if (path.empty()) return {};
+    if (path.find('/') != std::string::npos) return executable(path) ? path : std::string();
+    const char* env = std::getenv("PATH");
+    std::string dirs = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+        size_t end = dirs.find(':', start);
+        std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+        std::string candidate = (dir.empty() ? "." : dir) + "/" + path;
+        if (executable(candidate)) return candidate;
+        if (end == std::string::npos) return {};
+        start = end + 1;
+    }
+}
+
+int run(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+
+    // As system() does: the launcher ignores SIGINT and SIGQUIT while it waits,
+    // and the program starts with them at their defaults, since an ignored
+    // signal would stay ignored across exec.
+    struct sigaction ignore = {}, old_int, old_quit;
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &old_int);
+    sigaction(SIGQUIT, &ignore, &old_quit);
+    term_save();
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    pid_t pid;
+    int err = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    int status = 1;
+    if (err != 0) {
+        say(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
+                           : reason(err == ENOENT ? ENOENT : EACCES));
+    } else {
+        int ws = 0;
+        pid_t got;
+        do {
+            got = waitpid(pid, &ws, 0);
+        } while (got < 0 && errno == EINTR);
+        if (got == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    }
+
+    term_reload();
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGQUIT, &old_quit, nullptr);
+    return status;
+}
+
+int cmd(std::string_view line) {
+    while (!line.empty() && blank(line.front()))
+        line.remove_prefix(1);
+    size_t end = 0;
+    while (end < line.size() && !blank(line[end]))
+        ++end;
+    std::string name = lower(line.substr(0, end));
+    // The rest starts after the one blank that ends the command's name.
+    std::string_view rest = end < line.size() ? line.substr(end + 1) : std::string_view();
+
+    if (name == "cls") return cls();
+    if (name == "title") {
+        set_title(rest);
+        return 0;
+    }
+    if (name == "md" || name == "mkdir") return md(rest);
+    if (name == "rmdir" || name == "rd") return rmdir(rest);
+    if (name == "del" || name == "erase") return del(rest);
+    if (name == "echo") return echo(rest);
+    return external(line);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+// The Linux stand-in for the Windows command interpreter: carries out the
+// command lines the launcher composes, with cmd's meaning, in this process.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The native form of a path written with backslashes as separators.
+std::string native(std::string path);
+
+// Splits a command line by cmd's rules: blanks separate words, double quotes
+// group blanks into a word and are removed.
+std::vector<std::string> words(std::string_view line);
+
+// Finds a program as cmd does: a name with a separator is a path, any other is
+// looked up in PATH. Empty when there is no such executable.
+std::string find_program(const std::string& name);
+
+// Runs a program with its arguments in the foreground of this terminal and
+// waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
+// Returns its exit status (128 + signal when a signal ended it).
+int run(const std::vector<std::string>& argv);
+
+// Carries out one command line and returns its exit status. Messages go to
+// standard error, in Chinese, as cmd words them.
+int cmd(std::string_view line);

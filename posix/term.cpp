@@ -1,0 +1,185 @@
+#include "term.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Everything below is read by the signal handlers, so it is plain data set up
+// before the handlers are installed.
+int tty_fd = -2;                  // -2: not opened yet
+struct termios found;             // the modes the terminal had when we found it
+volatile sig_atomic_t have_found; // found holds the terminal's modes
+volatile sig_atomic_t in_raw;     // raw mode is on while a key is awaited
+struct termios saved;             // modes put back after a command
+volatile sig_atomic_t have_saved;
+volatile sig_atomic_t changes; // changed_* bits
+struct termios raw_modes;
+
+int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void on_signal(int sig) {
+    int saved_errno = errno;
+    term_restore();
+    signal(sig, SIG_DFL);
+    raise(sig);
+    errno = saved_errno;
+}
+
+void on_stop(int) {
+    int saved_errno = errno;
+    int was_raw = in_raw;
+    term_restore();
+    signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP);
+    // Continued: back to the state the program was in.
+    signal(SIGTSTP, on_stop);
+    if (was_raw && tty_fd >= 0) {
+        tcsetattr(tty_fd, TCSANOW, &raw_modes);
+        in_raw = 1;
+    }
+    errno = saved_errno;
+}
+
+void restore_at_exit() {
+    term_restore();
+}
+
+} // namespace
+
+bool smart() {
+    static const bool yes = [] {
+        const char* term = std::getenv("TERM");
+        return isatty(STDOUT_FILENO) && term && *term && std::strcmp(term, "dumb") != 0;
+    }();
+    return yes;
+}
+
+void write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+void escape(std::string_view seq, int change) {
+    if (!smart()) return;
+    term_guard();
+    changes = changes | change;
+    write_all(STDOUT_FILENO, seq);
+}
+
+void set_title(std::string_view title) {
+    if (!smart()) return;
+    std::string seq;
+    // Push the title found on the terminal's title stack once, to pop it at the end.
+    if (!(changes & changed_title)) seq = "\x1b[22;0t";
+    seq += "\x1b]0;";
+    seq += title;
+    seq += "\x07";
+    escape(seq, changed_title);
+}
+
+std::string sgr(int attr) {
+    // The console's bit 0 is blue and bit 2 red; ANSI numbers them the other way.
+    int ansi = (attr & 2) | ((attr & 1) << 2) | ((attr & 4) >> 2);
+    int base = (attr & 8) ? 90 : 30;
+    return "\x1b[0;" + std::to_string(base + ansi) + "m";
+}
+
+int tty() {
+    if (tty_fd == -2) {
+        tty_fd = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+        if (tty_fd >= 0 && !isatty(tty_fd)) {
+            close(tty_fd);
+            tty_fd = -1;
+        }
+        if (tty_fd >= 0 && tcgetattr(tty_fd, &found) == 0) have_found = 1;
+    }
+    return tty_fd;
+}
+
+int raw_read(unsigned char* buf, int cap, int timeout_ms) {
+    int fd = tty();
+    if (fd < 0 || !have_found) return -1;
+    term_guard();
+    raw_modes = found;
+    raw_modes.c_lflag &= ~(ICANON | ECHO);
+    raw_modes.c_iflag &= ~ICRNL;
+    raw_modes.c_cc[VMIN] = 1;
+    raw_modes.c_cc[VTIME] = 0;
+    in_raw = 1;
+    tcsetattr(fd, TCSANOW, &raw_modes);
+
+    int got = 0;
+    struct pollfd p = {fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        got = -1;
+    } else if (ready > 0) {
+        ssize_t n;
+        do {
+            n = read(fd, buf, static_cast<size_t>(cap));
+        } while (n < 0 && errno == EINTR);
+        got = n > 0 ? static_cast<int>(n) : -1;
+        // An escape sequence can arrive in pieces; give the rest a moment.
+        while (got > 0 && got < cap && buf[0] == 0x1b && poll(&p, 1, 25) > 0) {
+            n = read(fd, buf + got, static_cast<size_t>(cap - got));
+            if (n <= 0) break;
+            got += static_cast<int>(n);
+        }
+    }
+    tcsetattr(fd, TCSANOW, &found);
+    in_raw = 0;
+    return got;
+}
+
+void term_restore() {
+    if (in_raw && have_found) {
+        tcsetattr(tty_fd, TCSANOW, &found);
+        in_raw = 0;
+    }
+    int c = changes;
+    changes = 0;
+    if (c & changed_colour) write_all(STDOUT_FILENO, "\x1b[0m");
+    if (c & changed_cursor) write_all(STDOUT_FILENO, "\x1b[?25h");
+    if (c & changed_title) write_all(STDOUT_FILENO, "\x1b[23;0t");
+}
+
+void term_guard() {
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) return;
+    tty();
+    std::atexit(restore_at_exit);
+    for (int sig : signals) {
+        struct sigaction old;
+        sigaction(sig, nullptr, &old);
+        // A signal ignored by whoever started us stays ignored.
+        if (old.sa_handler == SIG_IGN) continue;
+        signal(sig, on_signal);
+    }
+    struct sigaction old;
+    sigaction(SIGTSTP, nullptr, &old);
+    if (old.sa_handler != SIG_IGN) signal(SIGTSTP, on_stop);
+}
+
+void term_save() {
+    if (tty() >= 0 && tcgetattr(tty_fd, &saved) == 0) have_saved = 1;
+}
+
+void term_reload() {
+    if (have_saved) tcsetattr(tty_fd, TCSANOW, &saved);
+    have_saved = 0;
+}

@@ -1,0 +1,67 @@
+#include "console.h"
+
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+struct named_colour {
+    const char* name;
+    int attr;
+};
+
+// Tested in this order; the names differ, so at most one matches.
+const named_colour colours[] = {
+    {"gray", 8},       {"white", 15},  {"skyblue", 11}, {"green", 10},    {"purple", 13},
+    {"red", 12},       {"yellow", 14}, {"darkblue", 9}, {"blue", 3},      {"darkgreen", 2},
+    {"darkpurple", 5}, {"darkred", 4}, {"golden", 6},   {"graywhite", 7},
+};
+
+// Bytes in the character that starts at text[i]: GBK on Windows, UTF-8 elsewhere.
+size_t char_len(const std::string& text, size_t i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    size_t n = 1;
+#ifdef _WIN32
+    if (c >= 0x81 && c <= 0xfe) n = 2;
+#else
+    if (c >= 0xf0)
+        n = 4;
+    else if (c >= 0xe0)
+        n = 3;
+    else if (c >= 0xc0)
+        n = 2;
+#endif
+    return i + n <= text.size() ? n : text.size() - i;
+}
+
+} // namespace
+
+int color_attr(std::string name) {
+    int attr = -1;
+    for (const auto& row : colours)
+        if (name == row.name) attr = row.attr;
+    return attr;
+}
+
+void slow_print(std::string text, int milliseconds) {
+    for (size_t i = 0; i < text.size();) {
+        size_t n = char_len(text, i);
+        print(text.substr(i, n));
+        pause_ms(milliseconds);
+        i += n;
+    }
+}
+
+std::string cin_space() {
+    // A terminal's end of input (Ctrl+D) holds for one read only.
+    std::clearerr(stdin);
+    int c;
+    while ((c = std::getchar()) == '\n') {
+    }
+    std::string line;
+    while (c != EOF && c != '\n') {
+        line += static_cast<char>(c);
+        c = std::getchar();
+    }
+    return line;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+// Console attribute for a colour name (bit 0 blue, 1 green, 2 red, 3 bright),
+// or -1 when the name is not one of the fourteen known names.
+int color_attr(std::string name);
+
+// Sets the colour of everything written afterwards, commands' output included.
+// An unknown name changes nothing.
+void color(std::string name);
+
+// Moves the cursor to column x, row y, counted from 0 at the top-left corner.
+void setpos(int x, int y);
+
+// Hides the cursor; it is shown again when the program ends.
+void hide_cursor();
+
+// Writes text to standard output at once, nothing held back.
+void print(std::string text);
+
+// Sleeps the given milliseconds.
+void pause_ms(int milliseconds);
+
+// Writes text one character at a time, sleeping the given milliseconds after each.
+void slow_print(std::string text, int milliseconds);
+
+// True when the key with this virtual-key code is down at the moment of the call.
+bool pass(char key);
+
+// Waits for one key press without echo and returns its code; an arrow or
+// function key gives two codes (224 or 0, then the key's). -1 at end of input.
+int get_key();
+
+// Reads one line from standard input, skipping empty lines before it; the line
+// feed is not kept. Stops at end of input or on an error with what it has read.
+std::string cin_space();
