@@ -81,6 +81,15 @@ int md(std::string_view rest) {
     return status;
 }
 
+// The folder a name stands for, as Windows reads it: "name\" and "name\."
+// are name itself, so that a link named so is still the link and not the
+// folder it points to (a trailing slash would make the system follow it).
+fs::path folder(const std::string& name) {
+    fs::path path = fs::path(native(name)).lexically_normal();
+    if (path.has_relative_path() && !path.has_filename()) path = path.parent_path();
+    return path;
+}
+
 int rmdir(std::string_view rest) {
     bool tree = false;
     std::vector<std::string> names;
@@ -99,7 +108,7 @@ int rmdir(std::string_view rest) {
     int status = 0;
     for (const auto& name : names) {
         std::error_code ec;
-        fs::path path = native(name);
+        fs::path path = folder(name);
         auto st = fs::symlink_status(path, ec);
         if (!fs::exists(st)) {
             say("系统找不到指定的文件。");
