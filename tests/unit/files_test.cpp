@@ -1,0 +1,213 @@
+#include "util/files.h"
+
+#include "scratch.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t gib = std::int64_t(1) << 30;
+
+// A path written with backslashes, as the launcher writes them.
+std::string backslashed(const fs::path& path) {
+    std::string text = path.string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(CharString, CopiesUpToTheNul) {
+    EXPECT_EQ(char_string(""), "");
+    EXPECT_EQ(char_string(nullptr), "");
+    EXPECT_EQ(char_string("vellomar"), "vellomar");
+    EXPECT_EQ(char_string("\xcf\xc2\xd4\xd8 \x01\xff"), "\xcf\xc2\xd4\xd8 \x01\xff");
+    EXPECT_EQ(char_string("ab\0cd"), "ab");
+}
+
+TEST(Cd, ChangesAndReports) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories(dir / "a/b");
+    cd((dir / "a").string());
+    EXPECT_EQ(get_cd(), (dir / "a").string());
+    EXPECT_TRUE(file_check("b"));
+    cd("b");
+    EXPECT_EQ(get_cd(), (dir / "a/b").string());
+    cd("..");
+    EXPECT_EQ(get_cd(), (dir / "a").string());
+    cd("/");
+    EXPECT_EQ(get_cd(), "/");
+}
+
+TEST(Cd, MissingPathLeavesItAlone) {
+    scratch dir;
+    dir.enter();
+    write_file("plain", "x");
+    for (const char* bad : {"nosuch", "nosuch\\deeper", "plain", ""}) {
+        cd(bad);
+        EXPECT_EQ(get_cd(), dir.path().string()) << "[" << bad << "]";
+    }
+}
+
+TEST(Cd, Backslashes) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories(dir / "vellomar/1.12.2");
+    cd("vellomar\\1.12.2");
+    EXPECT_EQ(get_cd(), (dir / "vellomar/1.12.2").string());
+    cd("..\\..");
+    EXPECT_EQ(get_cd(), dir.path().string());
+    cd(backslashed(dir / "vellomar"));
+    EXPECT_EQ(get_cd(), (dir / "vellomar").string());
+}
+
+TEST(FileCheck, FilesAndFolders) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("vellomar/1.12.2");
+    write_file("vellomar/1.12.2/eula.txt", "eula=false\n");
+    write_file("empty", "");
+    EXPECT_TRUE(file_check("empty"));
+    EXPECT_TRUE(file_check("vellomar"));
+    EXPECT_TRUE(file_check(".\\vellomar\\1.12.2\\eula.txt"));
+    EXPECT_TRUE(file_check(backslashed(dir / "vellomar/1.12.2")));
+    EXPECT_TRUE(file_check((dir / "vellomar/1.12.2/eula.txt").string()));
+    EXPECT_FALSE(file_check("vellomar\\1.12.2\\java"));
+    EXPECT_FALSE(file_check("nosuch"));
+    EXPECT_FALSE(file_check(""));
+}
+
+TEST(FileSize, SmallFiles) {
+    scratch dir;
+    dir.enter();
+    write_file("empty", "");
+    write_file("seven", "1234567");
+    fs::create_directory("sub");
+    write_file("sub/two", "ab");
+    EXPECT_EQ(file_size(nullptr), 0);
+    EXPECT_EQ(file_size("nosuch"), 0);
+    EXPECT_EQ(file_size(""), 0);
+    EXPECT_EQ(file_size("empty"), 0);
+    EXPECT_EQ(file_size("seven"), 7);
+    EXPECT_EQ(file_size("sub\\two"), 2);
+}
+
+TEST(FileSize, LargeFilesKeepAllBits) {
+    scratch dir;
+    dir.enter();
+    // Sparse files: the sizes are real, the disk blocks are not.
+    for (std::int64_t size : {3 * gib, 4 * gib, 5 * gib, 5 * gib + 3}) {
+        std::error_code ec;
+        write_file("big", "");
+        fs::resize_file("big", static_cast<std::uintmax_t>(size), ec);
+        if (ec) GTEST_SKIP() << "no sparse file of " << size << " bytes here: " << ec.message();
+        EXPECT_EQ(file_size("big"), size);
+        EXPECT_GT(file_size(".\\big"), 0);
+    }
+}
+
+TEST(MakeFolder, CreatesParents) {
+    scratch dir;
+    dir.enter();
+    make_folder("vellomar\\1.12.2\\world");
+    EXPECT_TRUE(fs::is_directory("vellomar/1.12.2/world"));
+    make_folder(backslashed(dir / "abs/olute"));
+    EXPECT_TRUE(fs::is_directory(dir / "abs/olute"));
+}
+
+TEST(MakeFolder, ExistingFolderIsKept) {
+    scratch dir;
+    dir.enter();
+    fs::create_directory("vellomar");
+    write_file("vellomar/keep", "k");
+    capture err(STDERR_FILENO);
+    make_folder("vellomar");
+    EXPECT_EQ(err.text(), "子目录或文件 vellomar 已经存在。\n");
+    EXPECT_EQ(read_file("vellomar/keep"), "k");
+}
+
+TEST(DelFolder, RemovesEverything) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("vellomar/1.12.2/world/region");
+    write_file("vellomar/1.12.2/java", "j \n");
+    write_file("vellomar/1.12.2/world/region/r.0.0.mca", "mca");
+    write_file("vellomar/1.12.2.zip", "zip");
+    del_folder("vellomar\\1.12.2");
+    EXPECT_FALSE(fs::exists("vellomar/1.12.2"));
+    EXPECT_EQ(read_file("vellomar/1.12.2.zip"), "zip");
+    del_folder("vellomar");
+    EXPECT_FALSE(fs::exists("vellomar"));
+}
+
+class GetFileNames : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        here.enter();
+        fs::create_directories("d/sub.txt");
+        fs::create_directories("d/other");
+        for (const char* name : {"a.txt", "B.TXT", "c.Txt", "c.txt.bak", "dtxt", "e.log", ".txt"})
+            write_file(fs::path("d") / name, name);
+    }
+    scratch here;
+};
+
+TEST_F(GetFileNames, EndingMatchesWithoutCase) {
+    std::vector<std::string> names;
+    get_file_names("d", names, ".txt");
+    EXPECT_EQ(sorted(names), (std::vector<std::string>{"d\\.txt", "d\\B.TXT", "d\\a.txt",
+                                                       "d\\c.Txt", "d\\sub.txt"}));
+    names.clear();
+    get_file_names("d", names, ".LOG");
+    EXPECT_EQ(names, (std::vector<std::string>{"d\\e.log"}));
+}
+
+TEST_F(GetFileNames, EmptyPatternListsEverything) {
+    std::vector<std::string> names;
+    get_file_names("d", names, "");
+    EXPECT_EQ(sorted(names), (std::vector<std::string>{
+                                 "d\\.", "d\\..", "d\\.txt", "d\\B.TXT", "d\\a.txt", "d\\c.Txt",
+                                 "d\\c.txt.bak", "d\\dtxt", "d\\e.log", "d\\other", "d\\sub.txt"}));
+}
+
+TEST_F(GetFileNames, NoMatchLeavesTheList) {
+    std::vector<std::string> names = {"kept"};
+    get_file_names("d", names, ".zip");
+    EXPECT_EQ(names, std::vector<std::string>{"kept"});
+    get_file_names("nosuch", names, "");
+    EXPECT_EQ(names, std::vector<std::string>{"kept"});
+    get_file_names("d\\a.txt", names, "");
+    EXPECT_EQ(names, std::vector<std::string>{"kept"});
+}
+
+TEST_F(GetFileNames, AppendsEachCall) {
+    std::vector<std::string> names = {"kept"};
+    get_file_names("d", names, ".log");
+    get_file_names("d", names, ".log");
+    EXPECT_EQ(names, (std::vector<std::string>{"kept", "d\\e.log", "d\\e.log"}));
+}
+
+TEST_F(GetFileNames, DirIsKeptAsWritten) {
+    fs::create_directories("d/other/inner");
+    write_file("d/other/inner/x.txt", "x");
+    std::vector<std::string> names;
+    get_file_names(".\\d\\other\\inner", names, ".txt");
+    EXPECT_EQ(names, std::vector<std::string>{".\\d\\other\\inner\\x.txt"});
+
+    names.clear();
+    std::string full = backslashed(here / "d/other/inner");
+    get_file_names(full, names, ".txt");
+    EXPECT_EQ(names, std::vector<std::string>{full + "\\x.txt"});
+}

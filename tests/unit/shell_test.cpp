@@ -1,0 +1,574 @@
+#include "util/shell.h"
+
+#include "posix/cmd.h"
+#include "posix/term.h"
+#include "scratch.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An environment variable set to a value while the object lives.
+class env_var {
+  public:
+    env_var(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~env_var() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    env_var(const env_var&) = delete;
+    env_var& operator=(const env_var&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// A signal's disposition set while the object lives.
+class signal_as {
+  public:
+    signal_as(int sig, void (*handler)(int)) : sig_(sig) {
+        struct sigaction sa = {};
+        sa.sa_handler = handler;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig_, &sa, &old_);
+    }
+    ~signal_as() { sigaction(sig_, &old_, nullptr); }
+    signal_as(const signal_as&) = delete;
+    signal_as& operator=(const signal_as&) = delete;
+
+  private:
+    int sig_;
+    struct sigaction old_;
+};
+
+// Writes an executable shell script.
+void script(const fs::path& path, const std::string& body) {
+    write_file(path, "#!/bin/sh\n" + body + "\n");
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+// What a command line writes to fd, and its status.
+struct outcome {
+    int status;
+    std::string text;
+};
+
+outcome run_on(int fd, const std::string& line) {
+    capture out(fd);
+    int status = shell(line);
+    return {status, out.text()};
+}
+
+outcome errors_of(const std::string& line) {
+    return run_on(STDERR_FILENO, line);
+}
+
+volatile sig_atomic_t interrupts = 0;
+
+void count_interrupt(int) {
+    interrupts = interrupts + 1;
+}
+
+} // namespace
+
+// --- splitting and paths -------------------------------------------------
+
+TEST(Words, SplitsLikeCmd) {
+    struct row {
+        const char* line;
+        std::vector<std::string> want;
+    };
+    const row rows[] = {
+        {"", {}},
+        {"   \t ", {}},
+        {"a", {"a"}},
+        {"a b", {"a", "b"}},
+        {"  a \t\tb  ", {"a", "b"}},
+        {"a b   ", {"a", "b"}},
+        {"\"a b\" c", {"a b", "c"}},
+        {"a\"b c\"d", {"ab cd"}},
+        {"\"\"", {""}},
+        {"a \"\" b", {"a", "", "b"}},
+        {"\"tab\there\"", {"tab\there"}},
+        {"\"not closed a b", {"not closed a b"}},
+        {"C:\\j\\java.exe -jar spigot-1.12.2.jar",
+         {"C:\\j\\java.exe", "-jar", "spigot-1.12.2.jar"}},
+        {"\"C:\\Program Files\\java.exe\" -jar x", {"C:\\Program Files\\java.exe", "-jar", "x"}},
+        {"中文 名字", {"中文", "名字"}},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(words(r.line), r.want) << "line: [" << r.line << "]";
+}
+
+TEST(Native, BackslashesBecomeSlashes) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"", ""},
+        {"java", "java"},
+        {".\\1.12.2\\java", "./1.12.2/java"},
+        {"a\\b\\c", "a/b/c"},
+        {"/already/native", "/already/native"},
+        {"\\\\twice", "//twice"},
+        {"mixed/and\\both", "mixed/and/both"},
+    };
+    for (const auto& [in, want] : rows)
+        EXPECT_EQ(native(in), want) << in;
+}
+
+// --- cls and title -----------------------------------------------------
+
+TEST(Cls, ClearsTheScreen) {
+    scratch dir;
+    dir.enter();
+    auto out = run_on(STDOUT_FILENO, "cls");
+    EXPECT_EQ(out.status, 0);
+    // A terminal is cleared by escape sequences; anything else gets a form feed.
+    EXPECT_EQ(out.text, smart() ? "\x1b[H\x1b[2J\x1b[3J" : "\f");
+    EXPECT_EQ(run_on(STDOUT_FILENO, "CLS").text, out.text);
+}
+
+TEST(Title, WritesNothingOffATerminal) {
+    if (smart()) GTEST_SKIP() << "standard output is a terminal";
+    scratch dir;
+    dir.enter();
+    for (const char* line : {"title 下载服务器", "title 服务器正在运行", "title"}) {
+        capture out(STDOUT_FILENO);
+        capture err(STDERR_FILENO);
+        EXPECT_EQ(shell(line), 0) << line;
+        EXPECT_EQ(out.text(), "") << line;
+        EXPECT_EQ(err.text(), "") << line;
+    }
+    // The title is not a file name, nor a command.
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// --- md ----------------------------------------------------------------
+
+TEST(Md, CreatesMissingParents) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("md a\\b\\c");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
+
+    EXPECT_EQ(shell("MD x/y"), 0);
+    EXPECT_TRUE(fs::is_directory(dir / "x/y"));
+    EXPECT_EQ(shell("md \"with blank\\inner\""), 0);
+    EXPECT_TRUE(fs::is_directory(dir / "with blank/inner"));
+    EXPECT_EQ(shell("md " + (dir / "deep/er").string()), 0);
+    EXPECT_TRUE(fs::is_directory(dir / "deep/er"));
+}
+
+TEST(Md, ExistingNameIsReported) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("1.12.2/keep");
+    write_file("file", "x");
+    auto r = errors_of("md 1.12.2");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "子目录或文件 1.12.2 已经存在。\n");
+    EXPECT_TRUE(fs::is_directory("1.12.2/keep"));
+
+    r = errors_of("md file");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "子目录或文件 file 已经存在。\n");
+    EXPECT_EQ(read_file("file"), "x");
+}
+
+TEST(Md, NoNameIsASyntaxError) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("md");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "命令语法不正确。\n");
+}
+
+TEST(Md, BlockedByAFileOnTheWay) {
+    scratch dir;
+    dir.enter();
+    write_file("plain", "x");
+    auto r = errors_of("md plain\\sub");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.text, "");
+    EXPECT_EQ(read_file("plain"), "x");
+}
+
+// --- rmdir -------------------------------------------------------------
+
+TEST(Rmdir, RemovesATree) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("tree/a/b");
+    fs::create_directories("tree/empty");
+    write_file("tree/top.txt", "1");
+    write_file("tree/a/b/deep.txt", "2");
+    write_file("beside.txt", "3");
+    auto r = errors_of("rmdir /s /q tree");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_FALSE(fs::exists("tree"));
+    EXPECT_EQ(read_file("beside.txt"), "3");
+}
+
+TEST(Rmdir, BackslashPathAndUpperCaseFlags) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("vellomar/1.12.2/world");
+    write_file("vellomar/1.12.2/java", "j\n");
+    EXPECT_EQ(shell("RMDIR /S /Q vellomar\\1.12.2"), 0);
+    EXPECT_FALSE(fs::exists("vellomar/1.12.2"));
+    EXPECT_TRUE(fs::is_directory("vellomar"));
+}
+
+TEST(Rmdir, LeavesWhatALinkPointsTo) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("outside/inner");
+    write_file("outside/keep.txt", "keep");
+    write_file("outside/inner/deep.txt", "deep");
+    write_file("lone.txt", "lone");
+    fs::create_directories("tree/sub");
+    fs::create_directory_symlink(dir / "outside", "tree/sub/to-outside");
+    fs::create_symlink(dir / "lone.txt", "tree/to-lone");
+
+    EXPECT_EQ(shell("rmdir /s /q tree"), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status("tree")));
+    EXPECT_EQ(read_file("outside/keep.txt"), "keep");
+    EXPECT_EQ(read_file("outside/inner/deep.txt"), "deep");
+    EXPECT_EQ(read_file("lone.txt"), "lone");
+}
+
+TEST(Rmdir, LinkNamedDirectlyGoesAlone) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("outside");
+    write_file("outside/keep.txt", "keep");
+    fs::create_directory_symlink(dir / "outside", "link");
+    EXPECT_EQ(shell("rmdir /s /q link"), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status("link")));
+    EXPECT_EQ(read_file("outside/keep.txt"), "keep");
+}
+
+TEST(Rmdir, TrailingSeparatorStillMeansTheLink) {
+    for (const char* tail : {"\\", "\\.", "/", "\\\\"}) {
+        scratch dir;
+        dir.enter();
+        fs::create_directories("outside/inner");
+        write_file("outside/keep.txt", "keep");
+        write_file("outside/inner/deep.txt", "deep");
+        fs::create_directory_symlink(dir / "outside", "link");
+        fs::create_directories("tree/sub");
+        write_file("tree/sub/f", "f");
+
+        EXPECT_EQ(shell(std::string("rmdir /s /q link") + tail), 0) << tail;
+        EXPECT_FALSE(fs::exists(fs::symlink_status("link"))) << tail;
+        EXPECT_EQ(read_file("outside/keep.txt"), "keep") << tail;
+        EXPECT_EQ(read_file("outside/inner/deep.txt"), "deep") << tail;
+
+        EXPECT_EQ(shell(std::string("rmdir /s /q .\\tree") + tail), 0) << tail;
+        EXPECT_FALSE(fs::exists("tree")) << tail;
+    }
+}
+
+TEST(Rmdir, MissingFolder) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("rmdir /s /q nosuch");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "系统找不到指定的文件。\n");
+}
+
+TEST(Rmdir, FileIsNotAFolder) {
+    scratch dir;
+    dir.enter();
+    write_file("plain", "x");
+    auto r = errors_of("rmdir /s /q plain");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "目录名称无效。\n");
+    EXPECT_EQ(read_file("plain"), "x");
+}
+
+TEST(Rmdir, WithoutSOnlyAnEmptyFolder) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("full/sub");
+    fs::create_directories("empty");
+    auto r = errors_of("rmdir full");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "目录不是空的。\n");
+    EXPECT_TRUE(fs::is_directory("full/sub"));
+    EXPECT_EQ(shell("rmdir empty"), 0);
+    EXPECT_FALSE(fs::exists("empty"));
+}
+
+// --- del ---------------------------------------------------------------
+
+TEST(Del, RemovesOneFile) {
+    scratch dir;
+    dir.enter();
+    write_file("1.12.2.zip", "zip");
+    write_file("other.zip", "other");
+    auto r = errors_of("del 1.12.2.zip");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_FALSE(fs::exists("1.12.2.zip"));
+    EXPECT_EQ(read_file("other.zip"), "other");
+}
+
+TEST(Del, MissingFileNamesItsFullPath) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("del 1.12.2.zip");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "找不到 " + (dir / "1.12.2.zip").string() + "\n");
+
+    fs::create_directory("sub");
+    r = errors_of("del .\\sub\\..\\sub\\gone.txt");
+    EXPECT_EQ(r.text, "找不到 " + (dir / "sub/gone.txt").string() + "\n");
+}
+
+TEST(Del, LinkGoesNotItsTarget) {
+    scratch dir;
+    dir.enter();
+    write_file("target", "t");
+    fs::create_symlink(dir / "target", "link");
+    EXPECT_EQ(shell("del link"), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status("link")));
+    EXPECT_EQ(read_file("target"), "t");
+}
+
+// --- echo >> -----------------------------------------------------------
+
+TEST(Echo, AppendsTheJavaCommandLine) {
+    scratch dir;
+    dir.enter();
+    fs::create_directory("1.12.2");
+    auto r = errors_of("echo C:\\j\\java.exe >> .\\1.12.2\\java");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(read_file("1.12.2/java"), "C:\\j\\java.exe \n");
+
+    EXPECT_EQ(shell("echo /usr/bin/java -Xmx1G >> .\\1.12.2\\java"), 0);
+    EXPECT_EQ(read_file("1.12.2/java"), "C:\\j\\java.exe \n/usr/bin/java -Xmx1G \n");
+}
+
+TEST(Echo, AppendsToWhatIsThere) {
+    scratch dir;
+    dir.enter();
+    write_file("java", "first\n");
+    EXPECT_EQ(shell("echo second >> java"), 0);
+    EXPECT_EQ(read_file("java"), "first\nsecond \n");
+}
+
+TEST(Echo, TextIsNeverInterpreted) {
+    // Each row: the text after "echo ", as typed; it must land in the file
+    // byte for byte, and nothing in it may run.
+    const char* texts[] = {
+        "\"C:\\Program Files\\Java\\bin\\java.exe\"",
+        "a & touch amp",
+        "a | touch pipe",
+        "a ; touch semi",
+        "$(touch dollar)",
+        "`touch tick`",
+        "a > gt",
+        "a >> inner",
+        "a < lt",
+        "%PATH% $HOME ~ * ?",
+        "  leading and  inner  blanks",
+        "中文 路径\\java.exe",
+    };
+    for (const char* text : texts) {
+        scratch dir;
+        dir.enter();
+        fs::create_directory("1.12.2");
+        std::string line = std::string("echo ") + text + " >> .\\1.12.2\\java";
+        auto r = errors_of(line);
+        EXPECT_EQ(r.status, 0) << line;
+        EXPECT_EQ(r.text, "") << line;
+        EXPECT_EQ(read_file("1.12.2/java"), std::string(text) + " \n") << line;
+        // Only the target was written: no file appeared beside it.
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            names.push_back(fs::relative(e.path(), dir.path()).string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"1.12.2", "1.12.2/java"})) << line;
+    }
+}
+
+TEST(Echo, CreatesTheFileWhenMissing) {
+    scratch dir;
+    dir.enter();
+    EXPECT_EQ(shell("echo x >> new"), 0);
+    EXPECT_EQ(read_file("new"), "x \n");
+    EXPECT_EQ(shell("echo y >> \"with blank\""), 0);
+    EXPECT_EQ(read_file("with blank"), "y \n");
+}
+
+TEST(Echo, MissingFolderIsAnError) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("echo C:\\j\\java.exe >> .\\1.12.2\\java");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "系统找不到指定的路径。\n");
+    EXPECT_FALSE(fs::exists("1.12.2"));
+}
+
+TEST(Echo, TwoTargetsIsASyntaxError) {
+    scratch dir;
+    dir.enter();
+    auto r = errors_of("echo x >> one two");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "命令语法不正确。\n");
+    EXPECT_FALSE(fs::exists("one"));
+    EXPECT_FALSE(fs::exists("two"));
+}
+
+TEST(Echo, WithoutRedirectionWritesToStdout) {
+    scratch dir;
+    dir.enter();
+    auto r = run_on(STDOUT_FILENO, "echo hello $(touch x) world");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, "hello $(touch x) world\n");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// --- programs ----------------------------------------------------------
+
+TEST(Program, QuotesMakeOneArgument) {
+    scratch dir;
+    dir.enter();
+    EXPECT_EQ(shell("/usr/bin/touch \"a b\" c"), 0);
+    EXPECT_TRUE(fs::is_regular_file("a b"));
+    EXPECT_TRUE(fs::is_regular_file("c"));
+    EXPECT_FALSE(fs::exists("a"));
+    EXPECT_FALSE(fs::exists("b"));
+}
+
+TEST(Program, FoundThroughPath) {
+    scratch dir;
+    dir.enter();
+    fs::create_directory("bin");
+    fs::create_directory("bin2");
+    script(dir / "bin/show", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > args.txt");
+    script(dir / "bin2/show", ": > wrong");
+    env_var path("PATH", (dir / "bin").string() + ":" + (dir / "bin2").string());
+
+    EXPECT_EQ(find_program("show"), (dir / "bin/show").string());
+    EXPECT_EQ(shell("show one \"two  three\" \"\" C:\\x $HOME"), 0);
+    EXPECT_EQ(read_file("args.txt"), "[one]\n[two  three]\n[]\n[C:\\x]\n[$HOME]\n");
+    EXPECT_FALSE(fs::exists("wrong"));
+}
+
+TEST(Program, PathSkipsWhatCannotRun) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("first/show"); // a folder of that name
+    fs::create_directories("second");
+    write_file("second/show", "#!/bin/sh\n: > wrong\n"); // not executable
+    fs::create_directories("third");
+    script(dir / "third/show", ": > ran");
+    env_var path("PATH", (dir / "first").string() + ":" + (dir / "second").string() + ":" +
+                             (dir / "third").string());
+    EXPECT_EQ(shell("show"), 0);
+    EXPECT_TRUE(fs::exists("ran"));
+    EXPECT_FALSE(fs::exists("wrong"));
+}
+
+TEST(Program, ExitStatusIsReturned) {
+    scratch dir;
+    dir.enter();
+    script(dir / "status", "exit \"$1\"");
+    for (int want : {0, 1, 7, 255})
+        EXPECT_EQ(shell(".\\status " + std::to_string(want)), want);
+    // A program ended by a signal gives 128 + the signal.
+    EXPECT_EQ(shell("/bin/sh -c \"kill -TERM $$\""), 128 + SIGTERM);
+}
+
+TEST(Program, MissingProgram) {
+    scratch dir;
+    dir.enter();
+    env_var path("PATH", dir.path().string());
+    auto r = errors_of("nosuch arg");
+    EXPECT_EQ(r.status, 9009);
+    EXPECT_EQ(r.text, "'nosuch' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n");
+
+    r = errors_of(".\\nosuch");
+    EXPECT_EQ(r.status, 9009);
+    EXPECT_EQ(r.text, "'.\\nosuch' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n");
+}
+
+TEST(Program, NotExecutableIsRefused) {
+    scratch dir;
+    dir.enter();
+    write_file("plain", "#!/bin/sh\ntouch ran\n");
+    fs::permissions("plain", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory("folder");
+    const std::string lines[] = {".\\plain", (dir / "plain").string(), ".\\folder"};
+    for (const auto& line : lines) {
+        auto r = errors_of(line);
+        EXPECT_NE(r.status, 0) << line;
+        EXPECT_EQ(r.text, "拒绝访问。\n") << line;
+    }
+    EXPECT_FALSE(fs::exists("ran"));
+}
+
+TEST(Program, UnknownFormatIsReported) {
+    scratch dir;
+    dir.enter();
+    // Marked executable, but neither a binary nor a script with "#!".
+    write_file("noshebang", ": > ran\n");
+    fs::permissions("noshebang", fs::perms::owner_all);
+    auto r = errors_of(".\\noshebang");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.text, "此应用无法在你的电脑上运行。\n");
+    EXPECT_FALSE(fs::exists("ran"));
+}
+
+TEST(Program, ParentIgnoresInterruptWhileWaiting) {
+    scratch dir;
+    dir.enter();
+    interrupts = 0;
+    signal_as on_int(SIGINT, count_interrupt);
+    signal_as on_quit(SIGQUIT, count_interrupt);
+    // The child interrupts us and ends normally: we must not see the signal
+    // (it would have killed the launcher), and run() must report the child's 0.
+    EXPECT_EQ(shell("/bin/sh -c \"kill -INT $PPID; kill -QUIT $PPID; exit 0\""), 0);
+    EXPECT_EQ(interrupts, 0);
+
+    // Our handler is back afterwards.
+    struct sigaction now;
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, count_interrupt);
+    raise(SIGINT);
+    EXPECT_EQ(interrupts, 1);
+}
+
+TEST(Program, ChildGetsDefaultInterruptEvenWhenIgnored) {
+    scratch dir;
+    dir.enter();
+    for (int sig : {SIGINT, SIGQUIT}) {
+        signal_as ignored(sig, SIG_IGN);
+        // A shell that starts with the signal ignored survives sending it to
+        // itself; one that starts with the default is ended by it.
+        std::string name = sig == SIGINT ? "INT" : "QUIT";
+        EXPECT_EQ(shell("/bin/sh -c \"kill -" + name + " $$; exit 0\""), 128 + sig) << name;
+        struct sigaction now;
+        sigaction(sig, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_IGN) << name;
+    }
+}
