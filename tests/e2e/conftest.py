@@ -1,0 +1,229 @@
+"""Shared fixtures for driving vellomar's builds end to end.
+
+VELLOMAR_BUILD names the build folder under test. Each test gets a fresh start
+folder holding a copy of the banner program; the launcher itself runs from
+the build folder, so the start folder is never the folder it lives in.
+"""
+
+import io
+import os
+import pathlib
+import pickle
+import re
+import shutil
+import subprocess
+import tempfile
+import termios
+
+import pexpect
+import pytest
+
+# The terminal every session runs in.
+ROWS, COLS = 24, 80
+
+# What a menu pass writes, in the order it writes it.
+TITLE = "下载服务器"
+MENU = ("按1下载服务器", "按2启动服务器", "按3返回")
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+WINE_LOCALE = "zh_CN.UTF-8"
+
+# Matches any CSI or OSC escape sequence.
+ESCAPE = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07]*\x07")
+
+
+def strip_escapes(text):
+    """The text as it reads on screen, without escape sequences."""
+    return ESCAPE.sub("", text)
+
+
+@pytest.fixture(scope="session")
+def build():
+    value = os.environ.get("VELLOMAR_BUILD")
+    if not value:
+        pytest.fail("VELLOMAR_BUILD must name the build folder to test (e.g. build/release)")
+    path = pathlib.Path(value).resolve()
+    if not path.is_dir():
+        pytest.fail(f"VELLOMAR_BUILD={value} is not a folder")
+    return path
+
+
+@pytest.fixture(scope="session")
+def version(build):
+    """The project's version, as the build was configured."""
+    cache = (build / "CMakeCache.txt").read_text(encoding="utf-8")
+    found = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(\S+)$", cache, re.M)
+    assert found, "CMakeCache.txt has no CMAKE_PROJECT_VERSION"
+    return found.group(1)
+
+
+@pytest.fixture
+def make_start(tmp_path, build):
+    """Makes a start folder in tmp_path/starts, by default with the build's banner program in it."""
+
+    def make(name="start", banner=True):
+        folder = tmp_path / "starts" / name
+        folder.mkdir(parents=True)
+        if banner:
+            shutil.copy2(build / "out_put_ver.exe", folder / "out_put_ver.exe")
+        return folder
+
+    return make
+
+
+@pytest.fixture
+def start(make_start):
+    return make_start()
+
+
+class Session:
+    """A launcher running in a pseudo-terminal, with everything it wrote."""
+
+    def __init__(self, child, log, modes_file=None, timeout=10):
+        self.child = child
+        self.log = log
+        self.modes_file = modes_file
+        self.timeout = timeout
+
+    @property
+    def output(self):
+        """Everything the terminal received so far, escape sequences included."""
+        return self.log.getvalue()
+
+    def menu(self, count=1):
+        """Waits until `count` more complete menus have been drawn."""
+        for _ in range(count):
+            self.child.expect(MENU[-1] + r"\r*\n", timeout=self.timeout)
+
+    def key_awaited(self):
+        """Waits until the terminal is in the no-echo mode of the key wait."""
+        assert self.child.waitnoecho(timeout=self.timeout), "the launcher never waited for a key"
+
+    def modes(self):
+        """The terminal's current modes, as tcgetattr reports them."""
+        return termios.tcgetattr(self.child.child_fd)
+
+    def modes_before(self):
+        """The terminal's modes just before the launcher started."""
+        with open(self.modes_file, "rb") as f:
+            return pickle.load(f)
+
+    def finish(self):
+        """Waits for the end and returns the terminal's modes as it left them."""
+        self.child.expect(pexpect.EOF, timeout=self.timeout)
+        left = self.modes()
+        self.child.close()
+        return left
+
+
+def _session_env(extra):
+    env = dict(os.environ)
+    for name in ("LC_ALL", "LC_CTYPE", "DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    env.update(TERM="xterm", **extra)
+    return env
+
+
+@pytest.fixture
+def launch(build, tmp_path):
+    """Starts the Linux launcher in a pseudo-terminal, with the start folder as current directory."""
+    sessions = []
+
+    def spawn(folder):
+        modes_file = tmp_path / f"modes-before-{len(sessions)}.pickle"
+
+        def record_modes():
+            # Runs in the child just before exec: the modes the launcher finds.
+            with open(modes_file, "wb") as f:
+                pickle.dump(termios.tcgetattr(0), f)
+
+        log = io.StringIO()
+        child = pexpect.spawn(
+            str(build / "vellomar"),
+            cwd=str(folder),
+            env=_session_env({"LANG": "C.UTF-8"}),
+            encoding="utf-8",
+            dimensions=(ROWS, COLS),
+            timeout=10,
+            preexec_fn=record_modes,
+        )
+        child.logfile_read = log
+        session = Session(child, log, modes_file)
+        sessions.append(session)
+        return session
+
+    yield spawn
+    for session in sessions:
+        if session.child.isalive():
+            session.child.close(force=True)
+
+
+def run_without_terminal(build, folder, data):
+    """Runs the Linux launcher in a session of its own (no controlling terminal),
+    input from a pipe, output to a pipe."""
+    return subprocess.run(
+        [str(build / "vellomar")],
+        cwd=folder,
+        input=data,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        start_new_session=True,
+        env=_session_env({"LANG": "C.UTF-8"}),
+        timeout=30,
+    )
+
+
+@pytest.fixture(scope="session")
+def wine_env():
+    """An environment for Wine with a prefix made once for the session and
+    removed at its end."""
+    locales = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    if "zh_CN.utf8" not in locales:
+        pytest.fail(
+            "the locale zh_CN.UTF-8 is missing; make it with: localedef -i zh_CN -f UTF-8 zh_CN.UTF-8"
+        )
+    if not os.access(WINE, os.X_OK):
+        pytest.fail(f"{WINE} is missing; install Debian's wine64")
+    with tempfile.TemporaryDirectory(prefix="vellomar-wine-") as prefix:
+        env = _session_env({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "LANG": WINE_LOCALE})
+        try:
+            boot = subprocess.run(
+                [WINE, "wineboot", "-i"],
+                env=env,
+                stdin=subprocess.DEVNULL,
+                capture_output=True,
+                timeout=180,
+            )
+            assert boot.returncode == 0, f"wineboot failed: {boot.stderr.decode(errors='replace')}"
+            yield env
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=env, capture_output=True, timeout=60)
+            subprocess.run([WINESERVER, "-w"], env=env, capture_output=True, timeout=60)
+
+
+@pytest.fixture
+def launch_wine(build, wine_env):
+    """Starts the Windows launcher under Wine in a pseudo-terminal."""
+    sessions = []
+
+    def spawn(folder):
+        log = io.StringIO()
+        child = pexpect.spawn(
+            WINE,
+            [str(build / "vellomar.exe")],
+            cwd=str(folder),
+            env=wine_env,
+            encoding="utf-8",
+            dimensions=(ROWS, COLS),
+            timeout=60,
+        )
+        child.logfile_read = log
+        session = Session(child, log, timeout=60)
+        sessions.append(session)
+        return session
+
+    yield spawn
+    for session in sessions:
+        if session.child.isalive():
+            session.child.close(force=True)

@@ -1,0 +1,169 @@
+"""The main menu of the Linux build, driven through a pseudo-terminal."""
+
+import os
+import signal
+import termios
+
+import pytest
+
+from conftest import MENU, TITLE, run_without_terminal, strip_escapes
+
+PUSH_TITLE = "\x1b[22;0t"
+SET_TITLE = f"\x1b]0;{TITLE}\x07"
+HOME = "\x1b[1;1H"
+YELLOW = "\x1b[0;93m"
+RESET = "\x1b[0m"
+POP_TITLE = "\x1b[23;0t"
+# The menu as the terminal receives it: the pty turns each line end into CR LF.
+MENU_TEXT = "".join(line + "\r\n" for line in MENU)
+# What cmd says when a program is missing.
+NOT_FOUND = "不是内部或外部命令"
+
+
+def quit_with_3(session):
+    """Presses 3 at the menu and returns the terminal modes the launcher left."""
+    session.key_awaited()
+    session.child.send("3")
+    left = session.finish()
+    assert (session.child.exitstatus, session.child.signalstatus) == (0, None)
+    return left
+
+
+def test_first_pass_sets_title_homes_runs_banner_then_yellow_menu(launch, start, version):
+    s = launch(start)
+    s.menu()
+    out = s.output
+    head = PUSH_TITLE + SET_TITLE + HOME
+    assert out.startswith(head)
+    assert out.endswith(YELLOW + MENU_TEXT)
+    banner = out[len(head) : -len(YELLOW + MENU_TEXT)]
+    # The banner shows in the colour the terminal had: no colour is set before it.
+    assert "\x1b" not in banner
+    assert f"vellomar {version}" in banner
+    assert "1.12.2" in banner
+
+
+@pytest.mark.parametrize(
+    "key, passes",
+    [("x", 1), ("\r", 1), (" ", 1), ("0", 1), ("\x1b[A", 2), ("\x1bOP", 2)],
+    ids=["letter", "enter", "space", "digit 0", "arrow up", "F1"],
+)
+def test_other_key_draws_the_whole_menu_again_without_echo(launch, start, key, passes):
+    s = launch(start)
+    s.menu()
+    screen = s.output[len(PUSH_TITLE) :]
+    s.key_awaited()
+    waiting = s.modes()
+    # One key chooses: no line mode, no echo while the key is awaited.
+    assert not waiting[3] & (termios.ICANON | termios.ECHO)
+    s.child.send(key)
+    # A two-code key (arrow, function key) makes two passes that choose nothing.
+    s.menu(passes)
+    left = quit_with_3(s)
+    # Every pass repeats title, cursor home, banner and yellow menu, and the
+    # key shows nowhere; the title is pushed once and popped once.
+    assert s.output == PUSH_TITLE + screen * (1 + passes) + RESET + POP_TITLE
+    assert left == s.modes_before()
+
+
+@pytest.mark.parametrize("existing", [False, True], ids=["working folder missing", "working folder there"])
+def test_key_3_leaves_with_0_after_making_the_working_folder(launch, start, existing):
+    work = start / "vellomar"
+    if existing:
+        work.mkdir()
+        (work / "keep.txt").write_text("kept\n")
+    s = launch(start)
+    s.menu()
+    left = quit_with_3(s)
+    # Nothing after the menu but putting the terminal back: no echo, no message.
+    assert s.output.endswith(MENU_TEXT + RESET + POP_TITLE)
+    assert left == s.modes_before()
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert work.is_dir()
+    assert os.listdir(work) == (["keep.txt"] if existing else [])
+
+
+@pytest.mark.parametrize(
+    "how, sig",
+    [("ctrl-c", signal.SIGINT), ("kill", signal.SIGTERM), ("kill", signal.SIGHUP)],
+    ids=["ctrl-c", "SIGTERM", "SIGHUP"],
+)
+def test_signal_at_the_menu_restores_the_terminal_then_ends_by_it(launch, start, how, sig):
+    s = launch(start)
+    s.menu()
+    s.key_awaited()
+    before = s.modes_before()
+    # The key wait really changed the modes, so putting them back is tested.
+    assert s.modes() != before
+    if how == "ctrl-c":
+        s.child.send("\x03")
+    else:
+        s.child.kill(sig)
+    left = s.finish()
+    assert s.child.signalstatus == sig
+    assert left == before
+    assert left[3] & termios.ICANON and left[3] & termios.ECHO
+    assert s.output.endswith(MENU_TEXT + RESET + POP_TITLE)
+
+
+@pytest.mark.parametrize(
+    "data, passes",
+    [(b"x3", 2), (b"x", 2), (b"", 1), (b"3x", 1)],
+    ids=["other key then 3", "end after other key", "end at once", "3 ends before the rest"],
+)
+def test_without_a_terminal_keys_come_from_standard_input(build, start, data, passes):
+    done = run_without_terminal(build, start, data)
+    assert done.returncode == 0
+    out = done.stdout.decode("utf-8")
+    # Output is not a terminal: plain text, no escape sequences.
+    assert "\x1b" not in out
+    assert out.count(MENU[-1]) == passes
+    assert out.endswith("".join(line + "\n" for line in MENU))
+    if data:
+        assert (start / "vellomar").is_dir()
+
+
+def test_missing_banner_program_shows_cmds_message_and_the_menu(launch, make_start):
+    folder = make_start(banner=False)
+    s = launch(folder)
+    s.menu()
+    out = s.output
+    shown = strip_escapes(out)
+    assert NOT_FOUND in shown
+    message = next(line for line in shown.splitlines() if NOT_FOUND in line)
+    assert "out_put_ver.exe" in message
+    assert out.index(NOT_FOUND) < out.index(YELLOW + MENU_TEXT)
+    quit_with_3(s)
+    assert sorted(os.listdir(folder)) == ["vellomar"]
+
+
+@pytest.mark.parametrize("name", ["start folder", "服务器 目录"])
+def test_start_folder_with_a_blank_in_its_path(launch, make_start, version, name):
+    folder = make_start(name)
+    s = launch(folder)
+    s.menu()
+    assert f"vellomar {version}" in s.output
+    assert NOT_FOUND not in s.output
+    quit_with_3(s)
+    # The working folder is made whole, not split at the blank into two folders.
+    assert sorted(os.listdir(folder)) == ["out_put_ver.exe", "vellomar"]
+    assert os.listdir(folder.parent) == [name]
+
+
+def test_banner_program_is_the_one_in_the_start_folder(launch, make_start):
+    folder = make_start(banner=False)
+    fake = folder / "out_put_ver.exe"
+    fake.write_text('#!/bin/sh\necho "banner run in $PWD"\n')
+    fake.chmod(0o755)
+    s = launch(folder)
+    s.menu()
+    s.key_awaited()
+    s.child.send("x")
+    s.menu()
+    out = strip_escapes(s.output)
+    # Not the banner beside the launcher in the build folder.
+    assert "1.12.2" not in out
+    # The first pass runs it in the start folder, later ones in the working folder.
+    assert f"banner run in {folder}\r\n" in out
+    assert f"banner run in {folder / 'vellomar'}\r\n" in out
+    quit_with_3(s)
