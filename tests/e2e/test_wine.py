@@ -1,0 +1,128 @@
+"""The main menu of the Windows build, run under Wine in a pseudo-terminal.
+
+The launcher writes GBK; Wine's console hands it to the terminal converted to
+the locale's UTF-8, so every text is matched here as UTF-8.
+"""
+
+import os
+import re
+import struct
+
+import pytest
+
+from conftest import MENU, TITLE, strip_escapes
+
+SET_TITLE = f"\x1b]0;{TITLE}\x07"
+# Wine renders the console's bright yellow as SGR 93.
+YELLOW = re.compile(r"\x1b\[(?:\d+;)*93(?:;\d+)*m")
+
+
+def positions(text, *parts):
+    """Where each part first shows in text, each searched after the one before."""
+    found, at = [], 0
+    for part in parts:
+        at = text.index(part, at)
+        found.append(at)
+    return found
+
+
+def quit_with_3(session):
+    session.child.send("3")
+    session.finish()
+    assert (session.child.exitstatus, session.child.signalstatus) == (0, None)
+
+
+def test_title_banner_and_yellow_menu(launch_wine, start, version):
+    s = launch_wine(start)
+    s.menu()
+    out = s.output
+    title, banner, server = positions(out, SET_TITLE, f"vellomar {version}", "1.12.2")
+    yellow = YELLOW.search(out, server)
+    assert yellow, "no yellow after the banner"
+    first, second, third = positions(out, *MENU)
+    assert title < banner < server < yellow.start() < first < second < third
+    # The banner shows in the console's first colour: yellow is set only after it.
+    assert not YELLOW.search(out, 0, server)
+    quit_with_3(s)
+
+
+@pytest.mark.parametrize("key", ["x", "\r"], ids=["letter", "enter"])
+def test_other_key_draws_the_menu_again_then_3_leaves(launch_wine, start, key, version):
+    s = launch_wine(start)
+    s.menu()
+    first = len(s.output)
+    s.child.send(key)
+    s.menu()
+    again = s.output[first:]
+    assert again.count(SET_TITLE) == 1
+    assert f"vellomar {version}" in again
+    assert all(line in again for line in MENU)
+    # The key is not echoed: between the two menus there is only the redraw.
+    shown = strip_escapes(again[: again.index(SET_TITLE)])
+    assert shown.strip() == ""
+    quit_with_3(s)
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert (start / "vellomar").is_dir()
+
+
+def test_key_3_at_the_first_pass_makes_the_working_folder(launch_wine, start):
+    s = launch_wine(start)
+    s.menu()
+    assert not (start / "vellomar").exists()
+    quit_with_3(s)
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert os.listdir(start / "vellomar") == []
+
+
+@pytest.mark.parametrize("name", ["start folder", "服务器 目录"])
+def test_start_folder_with_a_blank_in_its_path(launch_wine, make_start, version, name):
+    folder = make_start(name)
+    s = launch_wine(folder)
+    s.menu()
+    assert f"vellomar {version}" in s.output
+    quit_with_3(s)
+    assert sorted(os.listdir(folder)) == ["out_put_ver.exe", "vellomar"]
+    assert os.listdir(folder.parent) == [name]
+
+
+def test_missing_banner_program_shows_cmds_message_and_the_menu(launch_wine, make_start):
+    folder = make_start(banner=False)
+    s = launch_wine(folder)
+    s.menu()
+    out = strip_escapes(s.output)
+    message = next(line for line in out.splitlines() if "内部或外部命令" in line)
+    assert "out_put_ver.exe" in message
+    assert out.index(message) < out.index(MENU[0])
+    quit_with_3(s)
+    assert os.listdir(folder) == ["vellomar"]
+
+
+def pe_sections(image):
+    """The PE image's sections: name -> (file offset, size)."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    assert image[pe : pe + 4] == b"PE\0\0"
+    count = struct.unpack_from("<H", image, pe + 6)[0]
+    optional = struct.unpack_from("<H", image, pe + 20)[0]
+    table = pe + 24 + optional
+    sections = {}
+    for i in range(count):
+        entry = table + 40 * i
+        name = image[entry : entry + 8].rstrip(b"\0").decode("ascii")
+        size, offset = struct.unpack_from("<II", image, entry + 16)
+        sections[name] = (offset, size)
+    return sections
+
+
+def test_executable_carries_one_128_pixel_32_bit_icon(build):
+    image = (build / "vellomar.exe").read_bytes()
+    sections = pe_sections(image)
+    assert ".rsrc" in sections
+    offset, size = sections[".rsrc"]
+    rsrc = image[offset : offset + size]
+    # The icon group: one image, 128x128, 32 bits per pixel.
+    group = struct.pack("<HHHBBBBHH", 0, 1, 1, 128, 128, 0, 0, 1, 32)
+    assert rsrc.count(group) == 1
+    # The image itself: a BITMAPINFOHEADER, twice the height for the mask.
+    header = struct.pack("<IiiHH", 40, 128, 256, 1, 32)
+    assert rsrc.count(header) == 1
+    assert image.count(struct.pack("<IiiH", 40, 128, 256, 1)) == 1
