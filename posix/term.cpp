@@ -38,6 +38,13 @@ void on_stop(int) {
     int was_raw = in_raw;
     term_restore();
     signal(SIGTSTP, SIG_DFL);
+    // The handler runs with SIGTSTP blocked: unblocked, the raise stops the
+    // program right here, rather than the signal coming back to this handler
+    // once it returns, over and over.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     raise(SIGTSTP);
     // Continued: back to the state the program was in.
     signal(SIGTSTP, on_stop);
