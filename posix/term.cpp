@@ -85,6 +85,18 @@ void escape(std::string_view seq, int change) {
     write_all(STDOUT_FILENO, seq);
 }
 
+void unescape(std::string_view seq, int change) {
+    if (!smart()) return;
+    // Written before the bits are cleared: a signal in between undoes twice,
+    // which is harmless, rather than not at all.
+    write_all(STDOUT_FILENO, seq);
+    changes = changes & ~change;
+}
+
+int term_changes() {
+    return changes;
+}
+
 void set_title(std::string_view title) {
     if (!smart()) return;
     std::string seq;
@@ -160,6 +172,9 @@ void term_restore() {
     }
     int c = changes;
     changes = 0;
+    // Leaving the alternate screen first brings back the cursor and colours
+    // saved on entering, which the lines below may then reset.
+    if (c & changed_screen) write_all(STDOUT_FILENO, "\x1b[?1049l\x1b\x38"); // then ESC 8
     if (c & changed_colour) write_all(STDOUT_FILENO, "\x1b[0m");
     if (c & changed_cursor) write_all(STDOUT_FILENO, "\x1b[?25h");
     if (c & changed_title) write_all(STDOUT_FILENO, "\x1b[23;0t");

@@ -7,7 +7,9 @@
 #include <string_view>
 
 // What the program has changed in the terminal, undone by term_restore().
-enum : int { changed_colour = 1, changed_cursor = 2, changed_title = 4 };
+// changed_screen: the alternate screen is shown, entered after saving the
+// cursor (ESC 7).
+enum : int { changed_colour = 1, changed_cursor = 2, changed_title = 4, changed_screen = 8 };
 
 // True when standard output is a terminal that understands escape sequences
 // (decided once: isatty and a TERM other than "dumb").
@@ -19,6 +21,13 @@ void write_all(int fd, std::string_view text);
 // Writes an escape sequence to a smart terminal and records what it changes;
 // writes nothing when output is not a smart terminal.
 void escape(std::string_view seq, int changes);
+
+// Writes an escape sequence that undoes changes recorded by escape() and
+// forgets them; writes nothing when output is not a smart terminal.
+void unescape(std::string_view seq, int changes);
+
+// The changed_* bits in force: what term_restore() would undo now.
+int term_changes();
 
 // Sets the window title (xterm's sequence) on a smart terminal; the title it
 // had is put back by term_restore().

@@ -1,0 +1,419 @@
+"""Notices (mes, mes_yes_no) of the Linux build, shown by the small notice
+program in a pseudo-terminal and read back through a terminal emulator."""
+
+import io
+import os
+import pickle
+import re
+import signal
+import subprocess
+import termios
+
+import pexpect
+import pyte
+import pytest
+
+ROWS, COLS = 24, 80
+CAPTION = "下载服务器"
+TEXT = "服务器已关闭!"
+BEFORE = "第一行 underneath\n第二行，绿色之前\n"
+ENTER_ALT, LEAVE_ALT = "\x1b[?1049h", "\x1b[?1049l"
+MARKER = re.compile(r"<<(ok|yes|no)>>")
+RIGHT, LEFT = "\x1b[C", "\x1b[D"
+
+
+class AltScreen(pyte.Screen):
+    """pyte's screen with xterm's alternate screen (mode 1049): entering saves
+    the cursor and the main screen and clears; leaving brings both back."""
+
+    def __init__(self, columns, lines):
+        super().__init__(columns, lines)
+        self.saved = None
+
+    def set_mode(self, *modes, **kwargs):
+        if kwargs.get("private") and 1049 in modes and self.saved is None:
+            self.save_cursor()
+            self.saved = {y: dict(line) for y, line in self.buffer.items()}
+            self.erase_in_display(2)
+        super().set_mode(*modes, **kwargs)
+
+    def reset_mode(self, *modes, **kwargs):
+        if kwargs.get("private") and 1049 in modes and self.saved is not None:
+            self.buffer.clear()
+            for y, line in self.saved.items():
+                self.buffer[y].update(line)
+            self.saved = None
+            self.restore_cursor()
+        super().reset_mode(*modes, **kwargs)
+
+    @property
+    def alternate(self):
+        return self.saved is not None
+
+
+def render(output, columns=COLS, lines=ROWS):
+    """The terminal as it looks after receiving output."""
+    screen = AltScreen(columns, lines)
+    pyte.Stream(screen).feed(output)
+    return screen
+
+
+def picture(screen):
+    """What the screen shows, the cursor's place included."""
+    return screen.display, (screen.cursor.x, screen.cursor.y)
+
+
+def cells(screen, y, start=0, stop=None):
+    """The text of row y from column start to stop, cell by cell."""
+    stop = screen.columns if stop is None else stop
+    return "".join(screen.buffer[y][x].data for x in range(start, stop))
+
+
+def find(screen, text):
+    """(row, column) of the first place the screen shows text, or None."""
+    for y in range(screen.lines):
+        # A wide character fills its cell, and the cell after it is empty.
+        columns, joined = [], ""
+        for x in range(screen.columns):
+            data = screen.buffer[y][x].data
+            columns.extend([x] * len(data))
+            joined += data
+        at = joined.find(text)
+        if at >= 0:
+            return y, columns[at]
+    return None
+
+
+class Notice:
+    """The notice program in a pseudo-terminal, with everything it wrote."""
+
+    def __init__(self, child, log, modes_file):
+        self.child = child
+        self.log = log
+        self.modes_file = modes_file
+
+    @property
+    def output(self):
+        return self.log.getvalue()
+
+    @property
+    def size(self):
+        rows, cols = self.child.getwinsize()
+        return cols, rows
+
+    def shown(self):
+        """Waits until the whole frame is drawn and the keys are awaited;
+        returns the screen."""
+        self.child.expect("┘", timeout=10)
+        assert self.child.waitnoecho(timeout=10), "the notice never waited for a key"
+        return render(self.output, *self.size)
+
+    def stays_open(self, wait=0.5):
+        """True when no answer comes out within the wait."""
+        return self.child.expect([MARKER, pexpect.TIMEOUT], timeout=wait) == 1
+
+    def answer(self):
+        self.child.expect(MARKER, timeout=10)
+        return self.child.match.group(1)
+
+    def finish(self):
+        """Waits for the end; returns the terminal's modes as the program left them."""
+        self.child.expect(pexpect.EOF, timeout=10)
+        left = termios.tcgetattr(self.child.child_fd)
+        self.child.close()
+        assert "Sanitizer" not in self.output
+        return left
+
+    def ends_well(self):
+        """Waits for the end and checks that the program ended normally."""
+        self.finish()
+        assert (self.child.exitstatus, self.child.signalstatus) == (0, None)
+
+    def modes_before(self):
+        with open(self.modes_file, "rb") as f:
+            return pickle.load(f)
+
+
+@pytest.fixture
+def notice_tool():
+    build = os.environ.get("VELLOMAR_BUILD")
+    if not build:
+        pytest.fail("VELLOMAR_BUILD must name the build folder to test (e.g. build/release)")
+    path = os.path.join(build, "tests", "notice")
+    if not os.access(path, os.X_OK):
+        pytest.fail(f"{path} is missing: build the tests first")
+    return path
+
+
+def _env(term="xterm"):
+    env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE")}
+    env.update(TERM=term, LANG="C.UTF-8")
+    return env
+
+
+@pytest.fixture
+def show(notice_tool, tmp_path):
+    """Starts the notice program in a pseudo-terminal."""
+    children = []
+
+    def spawn(kind, text=TEXT, caption=CAPTION, before=BEFORE, size=(ROWS, COLS), term="xterm"):
+        modes_file = tmp_path / f"modes-{len(children)}.pickle"
+
+        def record_modes():
+            # Runs in the child just before exec: the modes the program finds.
+            with open(modes_file, "wb") as f:
+                pickle.dump(termios.tcgetattr(0), f)
+
+        log = io.StringIO()
+        child = pexpect.spawn(
+            notice_tool,
+            [kind, text, caption, before],
+            env=_env(term),
+            encoding="utf-8",
+            dimensions=size,
+            timeout=10,
+            preexec_fn=record_modes,
+        )
+        child.logfile_read = log
+        children.append(child)
+        return Notice(child, log, modes_file)
+
+    yield spawn
+    for child in children:
+        if child.isalive():
+            child.close(force=True)
+
+
+def before_and_after(output):
+    """The screen just before the notice, and just after it went (before the
+    program wrote anything more)."""
+    start = output.index(ENTER_ALT)
+    end = output.index(LEAVE_ALT, start) + len(LEAVE_ALT)
+    # The cursor restore that follows the mode change belongs to leaving.
+    if output.startswith("\x1b8", end):
+        end += 2
+    return render(output[:start]), render(output[:end])
+
+
+def highlighted(screen, label):
+    """True when every cell of the button with this label is in reverse video."""
+    y, x = find(screen, f"[ {label} ]")
+    return all(screen.buffer[y][x + i].reverse for i in range(6))
+
+
+def test_ok_notice_shows_title_and_text_on_the_alternate_screen_until_enter(show):
+    n = show("mes")
+    screen = n.shown()
+    assert screen.alternate
+    shown = "\n".join(screen.display)
+    assert CAPTION in shown and TEXT in shown and "[ 确定 ]" in shown
+    # The screen underneath is not to be seen while the notice is up.
+    assert "underneath" not in shown
+    assert n.output.index(ENTER_ALT) < n.output.index(CAPTION)
+    # Neither waiting nor other keys close it.
+    assert n.stays_open()
+    n.child.send("x")
+    n.child.send("1")
+    n.child.send(RIGHT)
+    assert n.stays_open()
+    n.child.send("\r")
+    assert n.answer() == "ok"
+    n.ends_well()
+
+    before, after = before_and_after(n.output)
+    assert "underneath" in "\n".join(before.display)
+    assert picture(after) == picture(before)
+    assert not after.alternate
+    # What the program writes next lands where it would have without the
+    # notice, in the colour it had set.
+    final = render(n.output)
+    y, x = find(final, "<<ok>>")
+    assert (x, y) == picture(before)[1]
+    assert final.buffer[y][x].fg == "green"
+
+
+@pytest.mark.parametrize("key", ["\r", " ", "\x1b"], ids=["enter", "space", "esc"])
+def test_ok_notice_closes_with(show, key):
+    n = show("mes")
+    n.shown()
+    n.child.send(key)
+    assert n.answer() == "ok"
+    n.ends_well()
+    before, after = before_and_after(n.output)
+    assert picture(after) == picture(before)
+
+
+@pytest.mark.parametrize(
+    "keys, result",
+    [
+        (["y"], "yes"),
+        (["Y"], "yes"),
+        (["n"], "no"),
+        (["N"], "no"),
+        (["是"], "yes"),
+        (["否"], "no"),
+        (["\r"], "yes"),
+        ([" "], "yes"),
+        ([RIGHT, "\r"], "no"),
+        ([RIGHT, LEFT, "\r"], "yes"),
+        (["\t", "\r"], "no"),
+        (["\t", "\t", "\r"], "yes"),
+        (["\x1bOC", "\r"], "no"),
+        ([RIGHT + "\r"], "no"),
+        (["\x1b", "x", RIGHT, "y"], "yes"),
+    ],
+    ids=[
+        "y",
+        "Y",
+        "n",
+        "N",
+        "是",
+        "否",
+        "enter on the default",
+        "space on the default",
+        "right then enter",
+        "right, left, enter",
+        "tab then enter",
+        "tab twice then enter",
+        "application-mode right then enter",
+        "right and enter at once",
+        "other keys then y",
+    ],
+)
+def test_yes_no_answers(show, keys, result):
+    n = show("yes_no", text="要删除旧的压缩包吗?")
+    screen = n.shown()
+    assert "[ 是 ]" in "\n".join(screen.display) and "[ 否 ]" in "\n".join(screen.display)
+    assert highlighted(screen, "是") and not highlighted(screen, "否")
+    for key in keys[:-1]:
+        n.child.send(key)
+        assert n.stays_open(0.2)
+    n.child.send(keys[-1])
+    assert n.answer() == result
+    n.ends_well()
+    before, after = before_and_after(n.output)
+    assert picture(after) == picture(before)
+
+
+def test_yes_no_highlight_follows_the_arrows(show):
+    n = show("yes_no")
+    n.shown()
+    n.child.send(RIGHT)
+    assert n.stays_open(0.3)
+    screen = render(n.output)
+    assert highlighted(screen, "否") and not highlighted(screen, "是")
+    n.child.send(LEFT)
+    assert n.stays_open(0.3)
+    screen = render(n.output)
+    assert highlighted(screen, "是") and not highlighted(screen, "否")
+    n.child.send("n")
+    assert n.answer() == "no"
+    n.ends_well()
+
+
+@pytest.mark.parametrize("kind", ["mes", "yes_no"])
+def test_ctrl_c_during_a_notice_leaves_the_alternate_screen_and_restores_modes(show, kind):
+    n = show(kind)
+    n.shown()
+    waiting = termios.tcgetattr(n.child.child_fd)
+    assert not waiting[3] & (termios.ICANON | termios.ECHO)
+    n.child.sendintr()
+    left = n.finish()
+    assert n.child.signalstatus == signal.SIGINT
+    assert not MARKER.search(n.output)
+    before, after = before_and_after(n.output)
+    assert picture(after) == picture(before)
+    assert left == n.modes_before()
+
+
+def test_a_notice_stopped_and_continued_is_drawn_again(show):
+    # Ctrl+Z puts the terminal back before the stop; here, with no shell to
+    # stop it for, the program goes straight on, as after fg.
+    n = show("yes_no")
+    n.shown()
+    n.child.sendcontrol("z")
+    n.child.expect_exact(LEAVE_ALT, timeout=10)
+    screen = n.shown()
+    assert screen.alternate and "[ 否 ]" in "\n".join(screen.display)
+    n.child.send("n")
+    assert n.answer() == "no"
+    n.ends_well()
+    out = n.output
+    before = render(out[: out.index(ENTER_ALT)])
+    after = render(out[: out.rindex(LEAVE_ALT) + len(LEAVE_ALT) + 2])
+    assert picture(after) == picture(before)
+
+
+def test_long_text_wraps_inside_the_frame_on_a_narrow_terminal(show):
+    text = "服务器已关闭!请检查 java 的路径是否正确，然后再试一次。" * 3
+    text += "Words wrap at blanks, not inside."
+    n = show("mes", text=text, size=(24, 40))
+    screen = n.shown()
+    top, left = find(screen, "┌")
+    _, right = find(screen, "┐")
+    bottom, corner = find(screen, "└")
+    assert right < 40 and find(screen, "┘") == (bottom, right) and corner == left
+    for y in range(top + 1, bottom):
+        assert screen.buffer[y][left].data == "│", cells(screen, y)
+        assert screen.buffer[y][right].data == "│", cells(screen, y)
+    # Between the borders the rows read as the text again, no word split in two.
+    rows = [cells(screen, y, left + 1, right).strip() for y in range(top + 2, bottom - 2)]
+    assert len(rows) > 3
+    assert "".join(rows).replace(" ", "") == text.replace(" ", "")
+    for upper, lower in zip(rows, rows[1:]):
+        ends, starts = upper[-1], lower[0]
+        split = ends.isascii() and ends.isalpha() and starts.isascii() and starts.isalpha()
+        assert not split, (upper, lower)
+    n.child.send("\r")
+    assert n.answer() == "ok"
+    n.ends_well()
+
+
+def test_dumb_terminal_gets_plain_lines_and_still_waits(show):
+    n = show("yes_no", term="dumb", before="")
+    n.child.expect(r"\(是/否\) ", timeout=10)
+    assert "\x1b" not in n.output
+    assert CAPTION in n.output and TEXT in n.output
+    assert n.stays_open()
+    n.child.send("n")
+    assert n.answer() == "no"
+    n.ends_well()
+
+
+@pytest.mark.parametrize(
+    "kind, typed, answer",
+    [
+        ("yes_no", "\n\n是的\n", "yes"),
+        ("yes_no", "y\n", "yes"),
+        ("yes_no", "Yes\n", "yes"),
+        ("yes_no", "n\n", "no"),
+        ("yes_no", "否\n", "no"),
+        ("yes_no", " y\n", "no"),
+        ("yes_no", "", "no"),
+        ("mes", "\n", "ok"),
+        ("mes", "", "ok"),
+    ],
+    ids=[
+        "是的",
+        "y",
+        "Yes",
+        "n",
+        "否",
+        "blank first",
+        "end of input",
+        "ok",
+        "ok at end of input",
+    ],
+)
+def test_without_a_terminal_reads_a_line_from_standard_input(notice_tool, kind, typed, answer):
+    done = subprocess.run(
+        [notice_tool, kind, TEXT, CAPTION, "前面\n"],
+        input=typed.encode(),
+        capture_output=True,
+        start_new_session=True,
+        env=_env(),
+        timeout=30,
+    )
+    assert done.returncode == 0, done.stderr
+    prompt = "(是/否) " if kind == "yes_no" else ""
+    assert done.stdout.decode() == f"前面\n{CAPTION}\n{TEXT}\n{prompt}<<{answer}>>\n"

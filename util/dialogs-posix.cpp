@@ -1,0 +1,449 @@
+#include "dialogs.h"
+
+#include "console.h"
+#include "posix/term.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <locale.h>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---- Notices -------------------------------------------------------------
+
+// One character as drawn: its bytes and the cells it takes.
+struct glyph {
+    std::string bytes;
+    int width;
+};
+
+// A run of glyphs as drawn on one row.
+struct row {
+    std::string bytes;
+    int width = 0;
+};
+
+// The width in cells of the UTF-8 character at the start of text, -1 when
+// it cannot be shown; n gets its length in bytes. Without the C.UTF-8 locale,
+// a character of three or four bytes counts as two cells (the CJK ranges).
+int decode(std::string_view text, locale_t utf8, std::mbstate_t& state, std::size_t& n) {
+    if (utf8) {
+        wchar_t wc;
+        n = std::mbrtowc(&wc, text.data(), text.size(), &state);
+        if (n == 0 || n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            state = {};
+            n = 1;
+            return -1;
+        }
+        return wcwidth(wc);
+    }
+    auto c = static_cast<unsigned char>(text[0]);
+    n = std::min<std::size_t>(c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1, text.size());
+    if (n == 1) return c >= 0x20 && c < 0x7f ? 1 : -1;
+    return n >= 3 ? 2 : 1;
+}
+
+// The characters of UTF-8 text with their widths; a tab shows as a blank, a
+// line feed is kept as a row break, and anything else that cannot be shown
+// (control characters, bytes that are not UTF-8) as a question mark.
+std::vector<glyph> glyphs(std::string_view text) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    locale_t old = utf8 ? uselocale(utf8) : locale_t{};
+    std::vector<glyph> out;
+    std::mbstate_t state{};
+    while (!text.empty()) {
+        std::size_t n;
+        int width = decode(text, utf8, state, n);
+        std::string bytes(text.substr(0, n));
+        text.remove_prefix(n);
+        if (n == 1 && (bytes[0] == '\n' || bytes[0] == '\r')) {
+            if (bytes[0] == '\n') out.push_back({"\n", 0});
+        } else if (n == 1 && bytes[0] == '\t') {
+            out.push_back({" ", 1});
+        } else if (width < 0) {
+            out.push_back({"?", 1});
+        } else {
+            out.push_back({bytes, width});
+        }
+    }
+    if (utf8) uselocale(old);
+    return out;
+}
+
+int width_of(const std::vector<glyph>& gs) {
+    int w = 0;
+    for (const auto& g : gs)
+        w += g.width;
+    return w;
+}
+
+row join(std::vector<glyph>::const_iterator from, std::vector<glyph>::const_iterator to) {
+    row r;
+    for (; from != to; ++from) {
+        r.bytes += from->bytes;
+        r.width += from->width;
+    }
+    return r;
+}
+
+// The widest row of text as written, line feeds being the only breaks.
+int natural_width(const std::vector<glyph>& gs) {
+    int widest = 0, w = 0;
+    for (const auto& g : gs) {
+        w = g.bytes == "\n" ? 0 : w + g.width;
+        widest = std::max(widest, w);
+    }
+    return widest;
+}
+
+// True when a row may break between a and b: at a blank, or beside a wide
+// (Chinese) character, which may be broken before and after.
+bool may_break(const glyph& a, const glyph& b) {
+    return a.bytes == " " || b.bytes == " " || a.width > 1 || b.width > 1;
+}
+
+// Breaks text into rows of at most limit cells: at line feeds, at the last
+// place a row may break (see may_break), or inside a word too long for a row.
+// Blanks where a row was broken are dropped.
+std::vector<row> wrap(const std::vector<glyph>& gs, int limit) {
+    std::vector<row> rows;
+    std::vector<glyph> cur;
+    for (const auto& g : gs) {
+        if (g.bytes == "\n") {
+            rows.push_back(join(cur.begin(), cur.end()));
+            cur.clear();
+            continue;
+        }
+        if (width_of(cur) + g.width > limit && !cur.empty()) {
+            std::size_t at = cur.size();
+            if (!may_break(cur.back(), g)) {
+                std::size_t i = cur.size() - 1;
+                while (i > 0 && !may_break(cur[i - 1], cur[i]))
+                    --i;
+                if (i > 0) at = i;
+            }
+            std::vector<glyph> rest(cur.begin() + static_cast<std::ptrdiff_t>(at), cur.end());
+            cur.resize(at);
+            while (!cur.empty() && cur.back().bytes == " ")
+                cur.pop_back();
+            rows.push_back(join(cur.begin(), cur.end()));
+            cur.assign(std::find_if(rest.begin(), rest.end(),
+                                    [](const glyph& x) { return x.bytes != " "; }),
+                       rest.end());
+            if (cur.empty() && g.bytes == " ") continue;
+        }
+        cur.push_back(g);
+    }
+    rows.push_back(join(cur.begin(), cur.end()));
+    return rows;
+}
+
+// The row cut to at most limit cells, ending in "..." when it had to be cut
+// (or always, with force).
+row cut(const row& r, int limit, bool force = false) {
+    if (r.width <= limit && !force) return r;
+    auto gs = glyphs(r.bytes);
+    row out;
+    for (const auto& g : gs) {
+        if (out.width + g.width > limit - 3) break;
+        out.bytes += g.bytes;
+        out.width += g.width;
+    }
+    int dots = std::min(3, std::max(limit - out.width, 0));
+    out.bytes.append(static_cast<std::size_t>(dots), '.');
+    out.width += dots;
+    return out;
+}
+
+std::string repeat(std::string_view s, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += s;
+    return out;
+}
+
+std::string at(int y, int x) {
+    return "\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H";
+}
+
+// The terminal's size in cells: columns, rows (80 by 24 when it does not say).
+std::pair<int, int> screen_size() {
+    struct winsize ws {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0)
+        return {ws.ws_col, ws.ws_row};
+    return {80, 24};
+}
+
+// What a notice shows.
+struct notice {
+    std::vector<glyph> title, text;
+    std::vector<std::string> buttons;
+};
+
+// The escape sequences that draw the notice, centred on a cleared screen,
+// with button `chosen` highlighted and the cursor on it.
+std::string draw(const notice& n, int chosen, std::pair<int, int> size) {
+    auto [cols, lines] = size;
+    const int pad = cols >= 16 ? 2 : 0, gap = 3;
+    std::vector<int> button_widths;
+    int buttons_width = -gap;
+    for (const auto& b : n.buttons) {
+        button_widths.push_back(width_of(glyphs(b)) + 4);
+        buttons_width += button_widths.back() + gap;
+    }
+    int widest = std::max({natural_width(n.text), width_of(n.title) + 2, buttons_width, 24});
+    // Long text wraps at 60 cells, as a message box keeps to a readable width.
+    int inner = std::max(std::min({widest, 60, cols - 2 - 2 * pad}), 2);
+    int span = inner + 2 * pad;
+
+    std::vector<row> rows = wrap(n.text, inner);
+    int room = std::max(lines - 5, 1);
+    if (static_cast<int>(rows.size()) > room) {
+        rows.resize(static_cast<std::size_t>(room));
+        rows.back() = cut(rows.back(), inner, true);
+    }
+    int height = static_cast<int>(rows.size()) + 5;
+    int top = std::max((lines - height) / 2, 0), left = std::max((cols - span - 2) / 2, 0);
+
+    std::string out = "\x1b[0m\x1b[2J";
+    int y = top;
+    row title = cut(join(n.title.begin(), n.title.end()), span - 2);
+    int dashes = span - title.width - 2;
+    out += at(y++, left) + "┌" + repeat("─", dashes / 2) + " \x1b[1m" + title.bytes + "\x1b[22m " +
+           repeat("─", dashes - dashes / 2) + "┐";
+    std::string blank = "│" + repeat(" ", span) + "│";
+    out += at(y++, left) + blank;
+    for (const auto& r : rows)
+        out += at(y++, left) + "│" + repeat(" ", pad) + r.bytes +
+               repeat(" ", span - pad - r.width) + "│";
+    out += at(y++, left) + blank;
+
+    int x = left + 1 + std::max((span - buttons_width) / 2, 0), cursor = x + 2;
+    out += at(y, left) + "│" + at(y, left + 1 + span) + "│";
+    for (std::size_t i = 0; i < n.buttons.size(); ++i) {
+        bool lit = static_cast<int>(i) == chosen;
+        out += at(y, x) + (lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
+               (lit ? "\x1b[27m" : "");
+        if (lit) cursor = x + 2;
+        x += button_widths[i] + gap;
+    }
+    ++y;
+    out += at(y, left) + "└" + repeat("─", span) + "┘";
+    out += at(y - 1, cursor);
+    return out;
+}
+
+enum class key { none, enter, space, esc, yes, no, left, right, toggle };
+
+// The keys in what the terminal sent.
+std::vector<key> keys(std::string_view in) {
+    std::vector<key> out;
+    while (!in.empty()) {
+        unsigned char c = static_cast<unsigned char>(in[0]);
+        std::size_t used = 1;
+        key k = key::none;
+        if (c == 0x1b && in.size() > 1 && (in[1] == '[' || in[1] == 'O')) {
+            // A control sequence: parameters, then a final byte from @ to ~.
+            used = 2;
+            while (used < in.size() && (in[used] < 0x40 || in[used] > 0x7e))
+                ++used;
+            char final = used < in.size() ? in[used] : 0;
+            used = std::min(used + 1, in.size());
+            k = final == 'C'   ? key::right
+                : final == 'D' ? key::left
+                : final == 'Z' ? key::toggle
+                               : key::none;
+        } else if (c == 0x1b) {
+            k = key::esc;
+        } else if (c == '\r' || c == '\n') {
+            k = key::enter;
+        } else if (c == ' ') {
+            k = key::space;
+        } else if (c == '\t') {
+            k = key::toggle;
+        } else if (c == 'y' || c == 'Y' || in.starts_with("是")) {
+            k = key::yes;
+            used = c < 0x80 ? 1 : std::string_view("是").size();
+        } else if (c == 'n' || c == 'N' || in.starts_with("否")) {
+            k = key::no;
+            used = c < 0x80 ? 1 : std::string_view("否").size();
+        }
+        out.push_back(k);
+        in.remove_prefix(used);
+    }
+    return out;
+}
+
+// What a key does to a notice: 1 answers OK or Yes, 0 answers No, -1 leaves
+// it open (moving the highlight through chosen).
+int press(key k, bool yes_no, int& chosen) {
+    if (!yes_no) return k == key::enter || k == key::space || k == key::esc ? 1 : -1;
+    switch (k) {
+    case key::yes:
+        return 1;
+    case key::no:
+        return 0;
+    case key::enter:
+    case key::space:
+        return chosen == 0 ? 1 : 0;
+    case key::left:
+        chosen = 0;
+        break;
+    case key::right:
+        chosen = 1;
+        break;
+    case key::toggle:
+        chosen = 1 - chosen;
+        break;
+    default:
+        break;
+    }
+    return -1;
+}
+
+// A notice drawn on the alternate screen of a smart terminal, keys read from
+// the terminal. End of input answers OK, or No.
+bool framed(const notice& n, bool yes_no) {
+    std::fflush(stdout);
+    int chosen = 0, answer = -1;
+    auto size = screen_size();
+    bool shown = false;
+    while (answer < 0) {
+        int was = chosen;
+        // Not shown yet, or taken away by a stop (Ctrl+Z) and then continued.
+        if (!shown || !(term_changes() & changed_screen)) {
+            // ESC 7 saves the cursor and colours before the screen changes.
+            escape("\x1b\x37\x1b[?1049h", changed_screen);
+            escape(draw(n, chosen, size), 0);
+            shown = true;
+        }
+        unsigned char buf[64];
+        int got = raw_read(buf, sizeof buf, 500);
+        if (got < 0) {
+            answer = yes_no ? 0 : 1;
+            break;
+        }
+        if (got == 0) {
+            auto now = screen_size();
+            if (now != size) {
+                size = now;
+                escape(draw(n, chosen, size), 0);
+            }
+            continue;
+        }
+        for (key k : keys({reinterpret_cast<char*>(buf), static_cast<std::size_t>(got)}))
+            if ((answer = press(k, yes_no, chosen)) >= 0) break;
+        if (answer < 0 && chosen != was) escape(draw(n, chosen, size), 0);
+    }
+    unescape("\x1b[?1049l\x1b\x38", changed_screen); // and ESC 8 restores them
+    return answer == 1;
+}
+
+// A notice as plain lines on a terminal that takes no escape sequences (or
+// is not where standard output goes), keys read from the terminal.
+bool plain(const std::string& text, const std::string& caption, bool yes_no) {
+    std::fflush(stdout);
+    int fd = tty();
+    write_all(fd, "\n" + caption + "\n" + text + "\n" + (yes_no ? "(是/否) " : "[确定] "));
+    int chosen = 0, answer = -1;
+    while (answer < 0) {
+        unsigned char buf[64];
+        int got = raw_read(buf, sizeof buf, -1);
+        if (got < 0) {
+            answer = yes_no ? 0 : 1;
+            break;
+        }
+        for (key k : keys({reinterpret_cast<char*>(buf), static_cast<std::size_t>(got)}))
+            if ((answer = press(k, yes_no, chosen)) >= 0) break;
+    }
+    write_all(fd, yes_no ? (answer == 1 ? "是\n" : "否\n") : "\n");
+    return answer == 1;
+}
+
+// Shows a notice where the user is, and waits for the answer.
+bool ask(const std::string& text, const std::string& caption, bool yes_no) {
+    if (tty() < 0) {
+        // Nobody at a terminal: the notice goes to standard output and the
+        // answer comes from standard input.
+        print(caption + "\n" + text + "\n" + (yes_no ? "(是/否) " : ""));
+        std::string line = cin_space();
+        return line.starts_with("y") || line.starts_with("Y") || line.starts_with("是");
+    }
+    if (!smart()) return plain(text, caption, yes_no);
+    notice n{glyphs(caption), glyphs(text), {}};
+    if (yes_no)
+        n.buttons = {"是", "否"};
+    else
+        n.buttons = {"确定"};
+    return framed(n, yes_no);
+}
+
+// ---- Sound ----------------------------------------------------------------
+
+// The device playing the last sound (0: none), and whether SDL's audio is up.
+SDL_AudioDeviceID device;
+bool audio_up;
+
+void stop() {
+    if (device) SDL_CloseAudioDevice(device);
+    device = 0;
+}
+
+void audio_down() {
+    stop();
+    if (audio_up) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    audio_up = false;
+    SDL_Quit();
+}
+
+bool audio() {
+    if (audio_up) return true;
+    // Ctrl+C and the like stay with the terminal layer, which puts the
+    // terminal back, rather than becoming SDL events nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        SDL_Quit();
+        return false;
+    }
+    static bool registered;
+    if (!registered) std::atexit(audio_down);
+    registered = audio_up = true;
+    return true;
+}
+
+} // namespace
+
+void mes(std::string text, std::string caption) {
+    ask(text, caption, false);
+}
+
+bool mes_yes_no(std::string text, std::string caption) {
+    return ask(text, caption, true);
+}
+
+bool play_sounds(std::string name) {
+    if (!audio()) return false;
+    stop();
+    SDL_AudioSpec spec;
+    Uint8* samples = nullptr;
+    Uint32 length = 0;
+    if (!SDL_LoadWAV(name.c_str(), &spec, &samples, &length)) return false;
+    spec.callback = nullptr;
+    // No changes allowed: SDL converts the samples to whatever the device takes.
+    device = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+    bool queued = device && SDL_QueueAudio(device, samples, length) == 0;
+    SDL_FreeWAV(samples);
+    if (!queued) {
+        stop();
+        return false;
+    }
+    SDL_PauseAudioDevice(device, 0);
+    return true;
+}
