@@ -1,5 +1,6 @@
 #include "cmd.h"
 
+#include "powershell.h"
 #include "term.h"
 
 #include <algorithm>
@@ -354,5 +355,6 @@ int cmd(std::string_view line) {
     if (name == "rmdir" || name == "rd") return rmdir(rest);
     if (name == "del" || name == "erase") return del(rest);
     if (name == "echo") return echo(rest);
+    if (name == "powershell") return powershell(rest);
     return external(line);
 }

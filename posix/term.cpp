@@ -22,12 +22,14 @@ struct termios saved;             // modes put back after a command
 volatile sig_atomic_t have_saved;
 volatile sig_atomic_t changes; // changed_* bits
 struct termios raw_modes;
+char doomed_path[4096]; // removed when a signal ends the program
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void on_signal(int sig) {
     int saved_errno = errno;
     term_restore();
+    if (doomed_path[0]) unlink(doomed_path);
     signal(sig, SIG_DFL);
     raise(sig);
     errno = saved_errno;
@@ -195,6 +197,12 @@ void term_guard() {
     struct sigaction old;
     sigaction(SIGTSTP, nullptr, &old);
     if (old.sa_handler != SIG_IGN) signal(SIGTSTP, on_stop);
+}
+
+void doomed(const char* path) {
+    term_guard();
+    doomed_path[0] = 0;
+    if (path && std::strlen(path) < sizeof doomed_path) std::strcpy(doomed_path, path);
 }
 
 void term_save() {

@@ -52,6 +52,10 @@ void term_restore();
 // and on Ctrl+Z before the stop. Called once, before the first change.
 void term_guard();
 
+// Names a file to remove should a signal end the program before the file is
+// finished (a download's temporary file); null forgets it. One at a time.
+void doomed(const char* path);
+
 // Saves the terminal's modes before a command runs in the foreground.
 void term_save();
 

@@ -1,0 +1,391 @@
+#include "unpack.h"
+
+#include "temp.h"
+#include "term.h"
+
+#include <algorithm>
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <locale.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void say(const std::string& text) {
+    write_all(STDERR_FILENO, text + "\n");
+}
+
+// Entry names are converted to UTF-8 whatever the process's locale: libarchive
+// converts to the current thread's character set.
+struct utf8_names {
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    locale_t old = utf8 ? uselocale(utf8) : nullptr;
+    ~utf8_names() {
+        if (utf8) {
+            uselocale(old);
+            freelocale(utf8);
+        }
+    }
+};
+
+using reader = std::unique_ptr<archive, int (*)(archive*)>;
+
+std::string why(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return "磁盘空间不足";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "拒绝访问";
+    default:
+        return std::error_code(err, std::generic_category()).message();
+    }
+}
+
+std::string library_error(archive* a) {
+    const char* text = archive_error_string(a);
+    int err = archive_errno(a);
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG || err == EACCES || err == EPERM ||
+        err == EROFS)
+        return why(err);
+    return text ? text : "未知错误";
+}
+
+// The entry's name as a path relative to the destination, or empty when the
+// name would leave it. Backslashes separate folders, as Windows tools write them.
+bool clean_name(std::string name, fs::path& out) {
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    if (name.empty() || name[0] == '/') return false;
+    out.clear();
+    size_t start = 0;
+    bool first = true;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (part == "..") return false;
+        // A drive letter makes the name absolute on Windows.
+        if (first && part.size() >= 2 && part[1] == ':') return false;
+        if (!part.empty() && part != ".") {
+            out /= part;
+            first = false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// A link's target, resolved from the link's folder, stays inside the destination.
+bool link_inside(const fs::path& name, const std::string& target) {
+    if (target.empty() || target[0] == '/' || target[0] == '\\') return false;
+    fs::path resolved = (name.parent_path() / target).lexically_normal();
+    return !resolved.empty() && *resolved.begin() != "..";
+}
+
+// Reads every entry of the archive into the empty folder stage.
+bool extract_into(const std::string& zip, const fs::path& stage) {
+    reader in(archive_read_new(), archive_read_free);
+    archive_read_support_format_zip(in.get());
+    archive_read_set_options(in.get(), "zip:hdrcharset=CP936");
+    if (archive_read_open_filename(in.get(), zip.c_str(), 1 << 20) != ARCHIVE_OK) {
+        say("无法打开压缩文件 " + zip + "：" + library_error(in.get()));
+        return false;
+    }
+    reader out(archive_write_disk_new(), archive_write_free);
+    archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME |
+                                                  ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                                  ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+
+    std::vector<fs::path> links;
+    for (;;) {
+        archive_entry* entry;
+        int r = archive_read_next_header(in.get(), &entry);
+        if (r == ARCHIVE_EOF) break;
+        if (r != ARCHIVE_OK) {
+            say("压缩文件 " + zip + " 已损坏：" + library_error(in.get()));
+            return false;
+        }
+        const char* raw = archive_entry_pathname(entry);
+        std::string name = raw ? raw : "";
+        fs::path rel;
+        if (!clean_name(name, rel)) {
+            say("拒绝解压 " + name + "：路径会落在目标文件夹之外");
+            return false;
+        }
+        if (rel.empty()) continue;
+        for (fs::path up = rel.parent_path(); !up.empty(); up = up.parent_path())
+            if (std::find(links.begin(), links.end(), up) != links.end()) {
+                say("拒绝解压 " + name + "：路径经过压缩文件中的链接");
+                return false;
+            }
+        auto type = archive_entry_filetype(entry);
+        if (archive_entry_hardlink(entry) ||
+            (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK)) {
+            say("拒绝解压 " + name + "：不是普通文件或文件夹");
+            return false;
+        }
+        if (type == AE_IFLNK) {
+            const char* target = archive_entry_symlink(entry);
+            if (!target || !link_inside(rel, target)) {
+                say("拒绝解压 " + name + "：链接指向目标文件夹之外");
+                return false;
+            }
+            links.push_back(rel);
+        }
+        archive_entry_copy_pathname(entry, (stage / rel).c_str());
+        if (archive_write_header(out.get(), entry) != ARCHIVE_OK) {
+            say("无法解压 " + name + "：" + library_error(out.get()));
+            return false;
+        }
+        if (type == AE_IFREG) {
+            const void* block;
+            size_t size;
+            la_int64_t offset;
+            while ((r = archive_read_data_block(in.get(), &block, &size, &offset)) == ARCHIVE_OK) {
+                if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK) {
+                    say("无法解压 " + name + "：" + library_error(out.get()));
+                    return false;
+                }
+            }
+            // A CRC or size mismatch comes back as a warning: the entry is damaged.
+            if (r != ARCHIVE_EOF) {
+                say("压缩文件 " + zip + " 已损坏（" + name + "）：" + library_error(in.get()));
+                return false;
+            }
+        }
+        if (archive_write_finish_entry(out.get()) != ARCHIVE_OK) {
+            say("无法解压 " + name + "：" + library_error(out.get()));
+            return false;
+        }
+    }
+    if (archive_write_close(out.get()) != ARCHIVE_OK) {
+        say("无法解压到 " + stage.parent_path().string() + "：" + library_error(out.get()));
+        return false;
+    }
+    // Links were checked by name; now that all are in place, check where each
+    // really leads, through whatever other links lie on the way.
+    std::error_code ec;
+    fs::path root = fs::canonical(stage, ec);
+    for (const auto& rel : links) {
+        fs::path real = fs::weakly_canonical(stage / rel, ec);
+        auto [end, unused] = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
+        if (ec || end != root.end()) {
+            say("拒绝解压 " + rel.string() + "：链接指向目标文件夹之外");
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where staging and destination disagree on what a name is (a folder against
+// a file or link), the extraction cannot replace it.
+bool clashes(const fs::path& stage, const fs::path& dest, std::string& clash) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(stage, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        fs::path rel = it->path().lexically_relative(stage);
+        auto there = fs::symlink_status(dest / rel, ec);
+        if (ec || !fs::exists(there)) {
+            ec.clear();
+            if (it->is_directory() && !it->is_symlink()) it.disable_recursion_pending();
+            continue;
+        }
+        bool dir_here = it->is_directory() && !it->is_symlink();
+        bool dir_there = fs::is_directory(there);
+        if (dir_here != dir_there) {
+            clash = rel.string();
+            return true;
+        }
+    }
+    return ec.value() != 0;
+}
+
+// Moves what the staging folder holds into dest, folder by folder.
+bool move_into(const fs::path& stage, const fs::path& dest) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(stage, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        fs::path there = dest / it->path().filename();
+        if (it->is_directory() && !it->is_symlink() &&
+            fs::is_directory(fs::symlink_status(there))) {
+            if (!move_into(it->path(), there)) return false;
+        } else if (std::rename(it->path().c_str(), there.c_str()) != 0) {
+            say("无法替换 " + there.string() + "：" + why(errno));
+            return false;
+        }
+    }
+    return !ec;
+}
+
+} // namespace
+
+int expand(const std::string& zip, const std::string& dest_name) {
+    utf8_names names;
+    std::error_code ec;
+    if (!fs::is_regular_file(zip, ec)) {
+        say("找不到路径“" + zip + "”，因为该路径不存在。");
+        return 1;
+    }
+    fs::path dest = fs::absolute(dest_name, ec).lexically_normal();
+    if (dest.has_filename() == false) dest = dest.parent_path();
+    auto st = fs::symlink_status(dest, ec);
+    if (fs::exists(st) && !fs::is_directory(st)) {
+        say("无法解压到 " + dest_name + "：它不是文件夹");
+        return 1;
+    }
+    bool existed = fs::exists(st);
+    if (existed && access(dest.c_str(), W_OK) != 0) {
+        say("无法解压到 " + dest_name + "：拒绝访问");
+        return 1;
+    }
+    fs::path parent = dest.parent_path();
+    if (!fs::exists(parent, ec) && (fs::create_directories(parent, ec), ec)) {
+        say("无法创建文件夹 " + parent.string() + "：" + why(ec.value()));
+        return 1;
+    }
+    sweep(dest, "extract");
+    fs::path stage = temp_folder(dest, "extract");
+    if (stage.empty()) {
+        say("无法解压到 " + dest_name + "：" + why(errno));
+        return 1;
+    }
+    bool ok = extract_into(zip, stage);
+    std::string clash;
+    if (ok && existed && clashes(stage, dest, clash)) {
+        say("无法解压到 " + dest_name + "：" +
+            (clash.empty() ? "无法读取目标文件夹" : clash + " 已存在且类型不同"));
+        ok = false;
+    }
+    if (ok) {
+        // A missing or empty destination is replaced in one step.
+        if (!existed || fs::is_empty(dest, ec))
+            ok = std::rename(stage.c_str(), dest.c_str()) == 0 || move_into(stage, dest);
+        else
+            ok = move_into(stage, dest);
+    }
+    fs::remove_all(stage, ec);
+    return ok ? 0 : 1;
+}
+
+namespace {
+
+bool add(archive* out, const fs::path& path, const std::string& name) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        say("无法读取 " + path.string() + "：" + why(errno));
+        return false;
+    }
+    std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(),
+                                                                   archive_entry_free);
+    archive_entry_copy_stat(entry.get(), &st);
+    archive_entry_copy_pathname(entry.get(), name.c_str());
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        archive_entry_copy_symlink(entry.get(), fs::read_symlink(path, ec).c_str());
+    } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        return true; // devices, pipes and sockets have no place in a zip
+    }
+    if (archive_write_header(out, entry.get()) != ARCHIVE_OK) {
+        say("无法压缩 " + path.string() + "：" + library_error(out));
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            say("无法读取 " + path.string() + "：" + why(errno));
+            return false;
+        }
+        std::vector<char> buf(1 << 20);
+        ssize_t n;
+        while ((n = read(fd, buf.data(), buf.size())) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0 && archive_write_data(out, buf.data(), static_cast<size_t>(n)) != n) {
+                close(fd);
+                say("无法压缩 " + path.string() + "：" + library_error(out));
+                return false;
+            }
+        }
+        int err = errno;
+        close(fd);
+        if (n < 0) {
+            say("无法读取 " + path.string() + "：" + why(err));
+            return false;
+        }
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::vector<fs::path> children;
+        std::error_code ec;
+        for (auto it = fs::directory_iterator(path, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec))
+            children.push_back(it->path());
+        if (ec) {
+            say("无法读取 " + path.string() + "：" + why(ec.value()));
+            return false;
+        }
+        std::sort(children.begin(), children.end());
+        for (const auto& child : children)
+            if (!add(out, child, name + "/" + child.filename().string())) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int compress(const std::string& src, const std::string& dest) {
+    utf8_names names;
+    std::error_code ec;
+    fs::path from = fs::path(src).lexically_normal();
+    if (!fs::exists(fs::symlink_status(from, ec))) {
+        say("找不到路径“" + src + "”，因为该路径不存在。");
+        return 1;
+    }
+    if (fs::exists(fs::symlink_status(dest, ec))) {
+        say("存档文件 " + dest +
+            " 已存在。请使用 -Update 参数更新现有存档文件，或使用 -Force 参数覆盖现有存档文件。");
+        return 1;
+    }
+    fs::path to = fs::absolute(dest, ec);
+    sweep(to, "part");
+    std::string temp;
+    int fd = temp_file(to, "part", temp);
+    if (fd < 0) {
+        say("无法创建 " + dest + "：" + why(errno));
+        return 1;
+    }
+    doomed(temp.c_str());
+    reader out(archive_write_new(), archive_write_free);
+    archive_write_set_format_zip(out.get());
+    archive_write_set_options(out.get(), "zip:compression=deflate,zip:hdrcharset=UTF-8");
+    bool ok = archive_write_open_fd(out.get(), fd) == ARCHIVE_OK;
+    std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
+    if (name.empty())
+        name = fs::absolute(from, ec).lexically_normal().parent_path().filename().string();
+    ok = ok && add(out.get(), from, name);
+    if (ok && archive_write_close(out.get()) != ARCHIVE_OK) {
+        say("无法写入 " + dest + "：" + library_error(out.get()));
+        ok = false;
+    }
+    out.reset();
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && std::rename(temp.c_str(), to.c_str()) != 0) {
+        say("无法写入 " + dest + "：" + why(errno));
+        ok = false;
+    }
+    if (!ok) unlink(temp.c_str());
+    doomed(nullptr);
+    return ok ? 0 : 1;
+}

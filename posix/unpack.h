@@ -1,0 +1,18 @@
+#pragma once
+
+// The Linux stand-ins for PowerShell's archive commands, on libarchive.
+
+#include <string>
+
+// Extracts the zip archive into the folder dest (native paths), keeping its
+// folder structure and replacing files that exist. All or nothing: entries go
+// to a staging folder beside dest and move into place only once every entry
+// has been read to its end without a warning. Entries that would land outside
+// dest (.., absolute names, links pointing out, devices) are refused. Names are
+// UTF-8 where the archive says so, else GBK. Returns 0, or 1 after printing why.
+int expand(const std::string& zip, const std::string& dest);
+
+// Compresses the file or folder src into a new zip archive dest (deflate; a
+// folder is stored under its own name). Refuses to overwrite an existing
+// archive. Returns 0, or 1 after printing why.
+int compress(const std::string& src, const std::string& dest);

@@ -1,0 +1,117 @@
+"""A distribution site for the tests: HTTPS on 127.0.0.1 with a certificate of
+its own, serving registered files and misbehaving on request."""
+
+import http.server
+import os
+import socket
+import ssl
+import subprocess
+import threading
+import time
+
+
+def make_certificate(folder):
+    """A self-signed certificate for 127.0.0.1; returns (cert, key) paths."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+         "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", key, "-out", cert],
+        check=True, capture_output=True)
+    return cert, key
+
+
+class Site:
+    """Routes:
+    /NAME, /files/NAME    the bytes registered under NAME
+    /status/CODE          that status, with a body
+    /redirect/N/NAME      N redirects, then /files/NAME
+    /downgrade/NAME       a redirect to plain HTTP
+    /drop/NAME            half the body, then the connection closes
+    /stall/NAME           a few bytes, then nothing until the client gives up
+    """
+
+    def __init__(self, cert, key):
+        self.files = {}
+        self.requests = []
+        self.stop = threading.Event()
+        site = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def head(self, status, length, extra=()):
+                self.send_response(status)
+                self.send_header("Content-Length", str(length))
+                for name, value in extra:
+                    self.send_header(name, value)
+                self.end_headers()
+
+            def do_GET(self):
+                site.requests.append(self.path)
+                path = self.path.strip("/")
+                parts = path.split("/")
+                kind, rest = parts[0], parts[1:]
+                name = path if path in site.files else "/".join(rest) if kind == "files" else None
+                if name in site.files:
+                    body = site.files[name]
+                    self.head(200, len(body))
+                    self.wfile.write(body)
+                elif kind == "status":
+                    body = b"status page"
+                    self.head(int(rest[0]), len(body))
+                    self.wfile.write(body)
+                elif kind == "redirect":
+                    left = int(rest[0])
+                    to = f"/redirect/{left - 1}/{rest[1]}" if left > 1 else f"/files/{rest[1]}"
+                    self.head(302, 0, [("Location", to)])
+                elif kind == "downgrade":
+                    self.head(302, 0, [("Location", f"http://127.0.0.1:{site.port}/files/{rest[0]}")])
+                elif kind == "drop":
+                    body = site.files[rest[0]]
+                    self.head(200, len(body))
+                    self.wfile.write(body[: len(body) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                elif kind == "stall":
+                    body = site.files[rest[0]]
+                    self.head(200, len(body))
+                    self.wfile.write(body[:100])
+                    self.wfile.flush()
+                    site.stop.wait(120)
+                    self.close_connection = True
+                else:
+                    self.head(404, 0)
+
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        self.host = f"https://127.0.0.1:{self.port}"
+        self.cert = cert
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path):
+        return self.host + path
+
+    def close(self):
+        self.stop.set()
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def wait_for(predicate, timeout=10.0):
+    """Polls predicate until it holds or timeout seconds have passed."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()

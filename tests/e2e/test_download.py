@@ -1,0 +1,126 @@
+"""Downloads through the Linux stand-in for PowerShell's curl, against a local
+HTTPS site: what arrives, and that a failure never leaves the file behind."""
+
+import os
+import signal
+import subprocess
+import time
+
+import pexpect
+import pytest
+
+from dist import Site, make_certificate, wait_for
+
+BODY = bytes(range(256)) * 4096  # 1 MiB
+
+
+@pytest.fixture(scope="module")
+def site(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("site")
+    cert, key = make_certificate(str(folder))
+    s = Site(cert, key)
+    s.files["big.bin"] = BODY
+    yield s
+    s.close()
+
+
+def fetch(build, folder, url, name="out.bin", trust=None, env_extra=None, timeout=60):
+    env = dict(os.environ)
+    env.pop("CURL_CA_BUNDLE", None)
+    env.pop("SSL_CERT_FILE", None)
+    if trust:
+        env["CURL_CA_BUNDLE"] = trust
+    env.update(env_extra or {})
+    return subprocess.run([str(build / "vellomar-cmd"), f"powershell curl  -o {name} {url}"],
+                          cwd=folder, env=env, capture_output=True, timeout=timeout)
+
+
+def leftovers(folder):
+    return sorted(p.name for p in folder.iterdir())
+
+
+def test_success_saves_the_body_whole(build, site, tmp_path):
+    done = fetch(build, tmp_path, site.url("/files/big.bin"), trust=site.cert)
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "out.bin").read_bytes() == BODY
+    assert leftovers(tmp_path) == ["out.bin"]
+    # Not a terminal: no progress bar.
+    assert b"\r" not in done.stdout
+
+
+def test_ssl_cert_file_is_trusted_too(build, site, tmp_path):
+    done = fetch(build, tmp_path, site.url("/files/big.bin"), env_extra={"SSL_CERT_FILE": site.cert})
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "out.bin").read_bytes() == BODY
+
+
+@pytest.mark.parametrize("path, cause", [
+    ("/status/404", "服务器返回状态 404"),
+    ("/status/500", "服务器返回状态 500"),
+    ("/redirect/11/big.bin", "重定向次数过多"),
+    ("/downgrade/big.bin", "HTTPS"),
+    ("/drop/big.bin", "没有下载完整"),
+])
+def test_failures_leave_no_file(build, site, tmp_path, path, cause):
+    done = fetch(build, tmp_path, site.url(path), trust=site.cert)
+    err = done.stderr.decode()
+    assert done.returncode != 0
+    assert site.url(path) in err and cause in err, err
+    assert leftovers(tmp_path) == []
+
+
+def test_failure_keeps_an_existing_file_as_it_was(build, site, tmp_path):
+    (tmp_path / "out.bin").write_bytes(b"old")
+    done = fetch(build, tmp_path, site.url("/status/404"), trust=site.cert)
+    assert done.returncode != 0
+    assert leftovers(tmp_path) == ["out.bin"]
+    assert (tmp_path / "out.bin").read_bytes() == b"old"
+
+
+def test_redirects_are_followed(build, site, tmp_path):
+    done = fetch(build, tmp_path, site.url("/redirect/3/big.bin"), trust=site.cert)
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "out.bin").read_bytes() == BODY
+
+
+def test_untrusted_certificate_is_refused(build, site, tmp_path):
+    done = fetch(build, tmp_path, site.url("/files/big.bin"))
+    assert done.returncode != 0
+    assert "证书" in done.stderr.decode()
+    assert leftovers(tmp_path) == []
+
+
+def test_stalled_transfer_ends(build, site, tmp_path):
+    start = time.monotonic()
+    done = fetch(build, tmp_path, site.url("/stall/big.bin"), trust=site.cert, timeout=90)
+    took = time.monotonic() - start
+    assert done.returncode != 0
+    assert "停滞" in done.stderr.decode()
+    assert took < 60
+    assert leftovers(tmp_path) == []
+
+
+def test_interrupted_download_leaves_nothing(build, site, tmp_path):
+    env = dict(os.environ, CURL_CA_BUNDLE=site.cert)
+    child = subprocess.Popen([str(build / "vellomar-cmd"), f"powershell curl  -o out.bin {site.url('/stall/big.bin')}"],
+                             cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        # The temporary file appears once the first bytes are in.
+        assert wait_for(lambda: any(n.startswith(".out.bin.part-") for n in leftovers(tmp_path)))
+        child.send_signal(signal.SIGINT)
+        assert child.wait(timeout=10) == -signal.SIGINT
+    finally:
+        child.kill()
+    assert leftovers(tmp_path) == []
+
+
+def test_progress_is_drawn_on_a_terminal(build, site, tmp_path):
+    env = dict(os.environ, CURL_CA_BUNDLE=site.cert, TERM="xterm")
+    child = pexpect.spawn(str(build / "vellomar-cmd"),
+                          [f"powershell curl  -o out.bin {site.url('/files/big.bin')}"],
+                          cwd=str(tmp_path), env=env, encoding="utf-8", timeout=30)
+    child.expect(pexpect.EOF)
+    child.close()
+    assert child.exitstatus == 0
+    assert "100%" in child.before and "\x1b[K" in child.before and "1.0 MiB" in child.before
+    assert (tmp_path / "out.bin").read_bytes() == BODY

@@ -1,0 +1,245 @@
+"""Extraction and compression through the Linux stand-ins for PowerShell's
+Expand-Archive and Compress-Archive: structure, names, and all or nothing."""
+
+import os
+import resource
+import signal
+import stat
+import subprocess
+import zipfile
+
+import pytest
+
+
+class RawName(zipfile.ZipInfo):
+    """An entry whose name is written as the given bytes, without the UTF-8 flag,
+    as Chinese Windows tools write GBK names."""
+
+    def __init__(self, raw, **kw):
+        super().__init__(raw.decode("latin-1"), **kw)
+        self.raw = raw
+
+    def _encodeFilenameFlags(self):
+        return self.raw, self.flag_bits & ~0x800
+
+
+def make_zip(path, entries):
+    """entries: (name or ZipInfo, bytes or None for a folder) pairs."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            if data is None:
+                z.writestr(name if isinstance(name, zipfile.ZipInfo) else zipfile.ZipInfo(name), b"")
+            else:
+                z.writestr(name, data)
+    return path
+
+
+def link(name, target):
+    info = zipfile.ZipInfo(name)
+    info.create_system = 3
+    info.external_attr = (stat.S_IFLNK | 0o777) << 16
+    return info, target.encode()
+
+
+def special(name, kind):
+    info = zipfile.ZipInfo(name)
+    info.create_system = 3
+    info.external_attr = (kind | 0o644) << 16
+    return info, b""
+
+
+def run(build, folder, line, preexec=None, user=None):
+    command = [str(build / "vellomar-cmd"), line]
+    if user:
+        command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", "--"] + command
+    return subprocess.run(command, cwd=folder, capture_output=True, timeout=60, preexec_fn=preexec)
+
+
+def expand(build, folder, zip_name, dest, **kw):
+    return run(build, folder, f"powershell Expand-Archive -LiteralPath '{zip_name}' -DestinationPath '{dest}'", **kw)
+
+
+def snapshot(folder):
+    """Every path below folder with its bytes (None for folders, the target for links)."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, folder)
+            if os.path.islink(path):
+                found[rel] = ("link", os.readlink(path))
+            elif os.path.isdir(path):
+                found[rel] = None
+            else:
+                with open(path, "rb") as f:
+                    found[rel] = f.read()
+    return found
+
+
+def test_structure_is_kept_and_existing_files_replaced(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [
+        ("eula.txt", b"eula=true\n"),
+        ("plugins/", None),
+        ("plugins/deep/er/x.cfg", b"x"),
+        ("world\\region\\r.0.0", b"region"),  # a Windows tool's separators
+        ("服务器.txt", "你好".encode()),
+    ])
+    dest = tmp_path / "1.12.2"
+    dest.mkdir()
+    (dest / "eula.txt").write_bytes(b"old")
+    (dest / "mine.txt").write_bytes(b"keep")
+    done = expand(build, tmp_path, "a.zip", ".\\1.12.2")
+    assert done.returncode == 0, done.stderr.decode()
+    assert snapshot(dest) == {
+        "eula.txt": b"eula=true\n", "mine.txt": b"keep", "plugins": None, "plugins/deep": None,
+        "plugins/deep/er": None, "plugins/deep/er/x.cfg": b"x", "world": None, "world/region": None,
+        "world/region/r.0.0": b"region", "服务器.txt": "你好".encode(),
+    }
+    assert sorted(os.listdir(tmp_path)) == ["1.12.2", "a.zip"]
+
+
+def test_missing_destination_is_created_with_a_normal_mode(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [("eula.txt", b"e")])
+    done = expand(build, tmp_path, "a.zip", "new\\dest")
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "new/dest/eula.txt").read_bytes() == b"e"
+    assert stat.S_IMODE(os.stat(tmp_path / "new/dest").st_mode) == 0o777 & ~current_umask()
+
+
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def test_gbk_names_without_the_utf8_flag(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [
+        (RawName("插件/说明.txt".encode("gbk")), b"gbk"),
+        ("中文名.txt", b"utf8"),  # zipfile sets the UTF-8 flag for these
+    ])
+    done = expand(build, tmp_path, "a.zip", "d")
+    assert done.returncode == 0, done.stderr.decode()
+    assert snapshot(tmp_path / "d") == {"插件": None, "插件/说明.txt": b"gbk", "中文名.txt": b"utf8"}
+
+
+def damaged_cases(tmp_path):
+    good = make_zip(tmp_path / "good.zip", [("eula.txt", b"eula=true\n" * 100), ("big.bin", os.urandom(200000))])
+    data = good.read_bytes()
+    truncated = tmp_path / "truncated.zip"
+    truncated.write_bytes(data[: len(data) // 2])
+    # A stored entry whose bytes no longer match its CRC.
+    with zipfile.ZipFile(tmp_path / "crc.zip", "w", zipfile.ZIP_STORED) as z:
+        z.writestr("eula.txt", b"A" * 1000)
+    raw = bytearray((tmp_path / "crc.zip").read_bytes())
+    at = raw.index(b"A" * 1000)
+    raw[at + 500] = ord("B")
+    (tmp_path / "crc.zip").write_bytes(bytes(raw))
+    garbage = tmp_path / "garbage.zip"
+    garbage.write_bytes(b"this is not an archive" * 100)
+    return ["truncated.zip", "crc.zip", "garbage.zip"]
+
+
+def test_damaged_archives_leave_the_destination_unchanged(build, tmp_path):
+    dest = tmp_path / "1.12.2"
+    dest.mkdir()
+    (dest / "mine.txt").write_bytes(b"keep")
+    for name in damaged_cases(tmp_path):
+        before = snapshot(tmp_path)
+        done = expand(build, tmp_path, name, "1.12.2")
+        assert done.returncode != 0, name
+        assert done.stderr.decode().strip(), name
+        assert snapshot(tmp_path) == before, name
+
+
+@pytest.mark.parametrize("entries", [
+    [("../evil.txt", b"x")],
+    [("ok.txt", b"fine"), ("a/../../evil.txt", b"x")],
+    [("/tmp/evil-absolute.txt", b"x")],
+    [("C:/evil.txt", b"x")],
+    [link("passwd", "/etc/passwd")],
+    [link("up", "../outside")],
+    [link("d1/up", ".."), link("e", "d1/up/.."), ("e/evil.txt", b"x")],
+    [link("d1/up", ".."), link("e", "d1/up/..")],
+    [special("dev", stat.S_IFCHR)],
+], ids=["dotdot", "inner-dotdot", "absolute", "drive", "link-absolute", "link-up", "link-chain-write",
+        "link-chain", "device"])
+def test_hostile_entries_are_refused(build, tmp_path, entries):
+    work = tmp_path / "work"
+    work.mkdir()
+    make_zip(work / "h.zip", entries)
+    before = snapshot(tmp_path)
+    done = expand(build, work, "h.zip", "dest")
+    assert done.returncode != 0
+    assert "拒绝" in done.stderr.decode()
+    assert snapshot(tmp_path) == before
+    assert not os.path.exists("/tmp/evil-absolute.txt")
+
+
+def test_links_inside_are_kept(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [("lib/real.txt", b"r"), link("lib/alias.txt", "real.txt"), link("top", "lib")])
+    done = expand(build, tmp_path, "a.zip", "d")
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "d/lib/alias.txt").read_bytes() == b"r"
+    assert os.readlink(tmp_path / "d/top") == "lib"
+
+
+def test_full_disk_leaves_nothing_behind(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [("eula.txt", b"e"), ("big.bin", os.urandom(300000))])
+
+    def small_disk():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+    before = snapshot(tmp_path)
+    done = expand(build, tmp_path, "a.zip", "d", preexec=small_disk)
+    assert done.returncode != 0
+    assert "磁盘空间不足" in done.stderr.decode()
+    assert snapshot(tmp_path) == before
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="needs root to run as another user")
+def test_unwritable_destination(build, tmp_path):
+    make_zip(tmp_path / "a.zip", [("eula.txt", b"e")])
+    os.chmod(tmp_path, 0o755)
+    os.chmod(tmp_path / "a.zip", 0o644)
+    (tmp_path / "d").mkdir(mode=0o755)
+    before = snapshot(tmp_path)
+    done = expand(build, tmp_path, "a.zip", "d", user=65534)
+    assert done.returncode != 0
+    assert "拒绝访问" in done.stderr.decode()
+    assert snapshot(tmp_path) == before
+
+
+def test_compress_stores_a_folder_under_its_name(build, tmp_path):
+    src = tmp_path / "1.12.2"
+    (src / "world").mkdir(parents=True)
+    (src / "eula.txt").write_bytes(b"eula=true\n" * 50)
+    (src / "world" / "世界.dat").write_bytes(b"w")
+    done = run(build, tmp_path, "powershell Compress-Archive '1.12.2' 'backup.zip'")
+    assert done.returncode == 0, done.stderr.decode()
+    with zipfile.ZipFile(tmp_path / "backup.zip") as z:
+        names = {i.filename: i for i in z.infolist()}
+        assert set(names) == {"1.12.2/", "1.12.2/eula.txt", "1.12.2/world/", "1.12.2/world/世界.dat"}
+        assert names["1.12.2/eula.txt"].compress_type == zipfile.ZIP_DEFLATED
+        assert z.read("1.12.2/eula.txt") == b"eula=true\n" * 50
+    # Round trip through our own extraction.
+    done = expand(build, tmp_path, "backup.zip", "copy")
+    assert done.returncode == 0, done.stderr.decode()
+    assert snapshot(tmp_path / "copy/1.12.2") == snapshot(src)
+
+
+def test_compress_refuses_to_overwrite(build, tmp_path):
+    (tmp_path / "f.txt").write_bytes(b"f")
+    (tmp_path / "out.zip").write_bytes(b"precious")
+    done = run(build, tmp_path, "powershell Compress-Archive 'f.txt' 'out.zip'")
+    assert done.returncode != 0
+    assert "已存在" in done.stderr.decode()
+    assert (tmp_path / "out.zip").read_bytes() == b"precious"
+    assert sorted(os.listdir(tmp_path)) == ["f.txt", "out.zip"]
+
+
+def test_missing_archive_is_reported(build, tmp_path):
+    done = expand(build, tmp_path, "none.zip", "d")
+    assert done.returncode != 0
+    assert "none.zip" in done.stderr.decode()
+    assert os.listdir(tmp_path) == []
