@@ -1,10 +1,15 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "util/archive.h"
 #include "util/console.h"
+#include "util/dialogs.h"
 #include "util/files.h"
 #include "util/shell.h"
+#include "util/text.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 // The key read at the last menu pass.
@@ -26,13 +31,88 @@ std::string word(const std::string& path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
+void banner() {
+    shell(word(out_put_ver));
+}
+
+// Where the server archive is fetched from: the distribution site set at
+// build time, or the one VELLOMAR_DIST_HOST names (scheme, host and port).
+std::string download_address() {
+    const char* host = std::getenv("VELLOMAR_DIST_HOST");
+    std::string base = host && *host ? host : VELLOMAR_DIST_HOST;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    return base + "/tarnwick/server/1.12.2.zip";
+}
+
+// Waits before the next attempt, with the failure still on screen: 2 s,
+// doubling to at most 30 s.
+void back_off(int& seconds) {
+    print("安装失败，" + int_string(seconds) + " 秒后重试……\n");
+    pause_ms(seconds * 1000);
+    seconds = std::min(seconds * 2, 30);
+}
+
+void installing() {
+    shell("cls");
+    banner();
+    print("正在安装中\n");
+}
+
+void install() {
+    shell("cls");
+    banner();
+    color("skyblue");
+    print("可下载的服务器列表:\n");
+    color("red");
+    print("1");
+    color("green");
+    print(":");
+    color("blue");
+    print("1.12.2");
+    color("yellow");
+    print("高配服务t器\n");
+    print("请选择要安装的服务器编号(红色的那个数字):");
+    server = del_space(cin_space());
+    if (server != "1") {
+        shell("cls");
+        return;
+    }
+    if (file_check("1.12.2")) {
+        mes("您已安装了此服务器", "下载服务器");
+        return;
+    }
+    int wait = 2;
+    for (;;) {
+        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+        for (;;) {
+            installing();
+            if (file_check("1.12.2.zip")) break;
+            downloads(".\\", download_address(), "1.12.2.zip");
+            if (!file_check("1.12.2.zip")) back_off(wait);
+        }
+        installing();
+        if (!file_check("1.12.2")) make_folder("1.12.2");
+        unzip("1.12.2.zip", ".\\1.12.2");
+        if (file_check(".\\1.12.2\\eula.txt")) break;
+        back_off(wait);
+    }
+    shell("cls");
+    print("请输入Java(Java8)的路径(java.exe):");
+    java = cin_space();
+    // cmd's echo of nothing but blanks writes its own status line instead: a
+    // Java command file holding that would run it as a command.
+    if (!del_space(java).empty()) shell("echo " + java + " >> .\\1.12.2\\java");
+    shell("cls");
+}
+
 } // namespace
 
 int main() {
     for (;;) {
         shell("title 下载服务器");
         setpos(0, 0);
-        shell(word(out_put_ver));
+        banner();
         color("yellow");
         print("按1下载服务器\n");
         print("按2启动服务器\n");
@@ -42,6 +122,7 @@ int main() {
         a = static_cast<char>(key);
         if (!file_check(vellomar)) make_folder(word(vellomar));
         cd(vellomar);
+        if (a == '1') install();
         if (a == '3') return 0;
     }
 }

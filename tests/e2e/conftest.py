@@ -29,6 +29,9 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 WINE_LOCALE = "zh_CN.UTF-8"
 
+# Where the launcher fetches the server archive, below the site's address.
+ARCHIVE = "tarnwick/server/1.12.2.zip"
+
 # Matches any CSI or OSC escape sequence.
 ESCAPE = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07]*\x07")
 
@@ -130,7 +133,7 @@ def launch(build, tmp_path):
     """Starts the Linux launcher in a pseudo-terminal, with the start folder as current directory."""
     sessions = []
 
-    def spawn(folder):
+    def spawn(folder, env=None):
         modes_file = tmp_path / f"modes-before-{len(sessions)}.pickle"
 
         def record_modes():
@@ -142,7 +145,7 @@ def launch(build, tmp_path):
         child = pexpect.spawn(
             str(build / "vellomar"),
             cwd=str(folder),
-            env=_session_env({"LANG": "C.UTF-8"}),
+            env=_session_env({"LANG": "C.UTF-8", **(env or {})}),
             encoding="utf-8",
             dimensions=(ROWS, COLS),
             timeout=10,
@@ -172,6 +175,28 @@ def run_without_terminal(build, folder, data):
         env=_session_env({"LANG": "C.UTF-8"}),
         timeout=30,
     )
+
+
+@pytest.fixture(scope="session")
+def demo_archive(tmp_path_factory):
+    """The demo server archive of the local distribution site, as bytes."""
+    folder = tmp_path_factory.mktemp("demo-site")
+    site = pathlib.Path(__file__).resolve().parents[2] / "site" / "serve.py"
+    subprocess.run(["/usr/bin/python3", str(site), "--dir", str(folder), "--build-only"], check=True, timeout=120)
+    return (folder / "www" / "tarnwick" / "server" / "1.12.2.zip").read_bytes()
+
+
+@pytest.fixture
+def dist_site(tmp_path_factory):
+    """A local HTTPS distribution site for the launcher; register the archive
+    under dist_site.files[ARCHIVE]."""
+    from dist import Site, make_certificate
+
+    folder = tmp_path_factory.mktemp("dist-site")
+    site = Site(*make_certificate(str(folder)))
+    site.env = {"VELLOMAR_DIST_HOST": site.host, "CURL_CA_BUNDLE": site.cert}
+    yield site
+    site.close()
 
 
 @pytest.fixture(scope="session")
@@ -207,13 +232,13 @@ def launch_wine(build, wine_env):
     """Starts the Windows launcher under Wine in a pseudo-terminal."""
     sessions = []
 
-    def spawn(folder):
+    def spawn(folder, env=None):
         log = io.StringIO()
         child = pexpect.spawn(
             WINE,
             [str(build / "vellomar.exe")],
             cwd=str(folder),
-            env=wine_env,
+            env={**wine_env, **(env or {})},
             encoding="utf-8",
             dimensions=(ROWS, COLS),
             timeout=60,

@@ -23,7 +23,8 @@ def make_certificate(folder):
 
 class Site:
     """Routes:
-    /NAME, /files/NAME    the bytes registered under NAME
+    /NAME, /files/NAME    the bytes registered under NAME (or what a function
+                          registered there returns; None is a 404)
     /status/CODE          that status, with a body
     /redirect/N/NAME      N redirects, then /files/NAME
     /downgrade/NAME       a redirect to plain HTTP
@@ -58,6 +59,11 @@ class Site:
                 name = path if path in site.files else "/".join(rest) if kind == "files" else None
                 if name in site.files:
                     body = site.files[name]
+                    if callable(body):
+                        body = body()
+                    if body is None:
+                        self.head(404, 0)
+                        return
                     self.head(200, len(body))
                     self.wfile.write(body)
                 elif kind == "status":
