@@ -52,16 +52,20 @@ void slow_print(std::string text, int milliseconds) {
     }
 }
 
-std::string cin_space() {
+std::string cin_line(std::FILE* in) {
     // A terminal's end of input (Ctrl+D) holds for one read only.
-    std::clearerr(stdin);
+    std::clearerr(in);
     int c;
-    while ((c = std::getchar()) == '\n') {
+    while ((c = std::getc(in)) == '\n') {
     }
     std::string line;
     while (c != EOF && c != '\n') {
         line += static_cast<char>(c);
-        c = std::getchar();
+        c = std::getc(in);
     }
     return line;
+}
+
+std::string cin_space() {
+    return cin_line(stdin);
 }

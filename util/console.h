@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Console attribute for a colour name (bit 0 blue, 1 green, 2 red, 3 bright),
@@ -35,3 +36,6 @@ int get_key();
 // Reads one line from standard input, skipping empty lines before it; the line
 // feed is not kept. Stops at end of input or on an error with what it has read.
 std::string cin_space();
+
+// Reads one line from the stream as cin_space reads standard input.
+std::string cin_line(std::FILE* in);

@@ -1,0 +1,161 @@
+"""Keys 1 and 2 of the Windows build under Wine, with stand-ins for PowerShell
+and java.exe that record the command lines they were given (byte for byte,
+GBK as the launcher writes them), under Xvfb so that the message boxes have a
+display to show on."""
+
+import os
+import shutil
+import subprocess
+import time
+
+import pexpect
+import pytest
+
+from conftest import strip_escapes
+
+HOST = "https://127.0.0.1:9443"
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+@pytest.fixture(scope="module")
+def display():
+    """A display of its own, for the message boxes."""
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = os.read(read, 16).decode().strip()
+    os.close(read)
+    assert number, "Xvfb did not start"
+    yield f":{number}"
+    xvfb.terminate()
+    xvfb.wait(timeout=10)
+
+
+def press_enter_on_box(display, title, timeout=60):
+    """Waits for the message box with this title and presses Enter in it."""
+    env = dict(os.environ, DISPLAY=display)
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        found = subprocess.run(["xdotool", "search", "--name", title], env=env, capture_output=True, text=True)
+        windows = found.stdout.split()
+        if windows:
+            subprocess.run(["xdotool", "windowfocus", "--sync", windows[-1], "key", "Return"], env=env,
+                           capture_output=True, timeout=30)
+            return
+        time.sleep(0.2)
+    pytest.fail(f"no message box titled {title}")
+
+
+@pytest.fixture
+def standins(build, tmp_path, display):
+    """The stand-ins, their logs, and the environment that puts them to work."""
+    payload = tmp_path / "payload"
+    payload.mkdir()
+    (payload / "eula.txt").write_text("eula=true\n")
+    (payload / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    archive = tmp_path / "archive.zip"
+    archive.write_bytes(b"stands for the server archive")
+    java_folder = tmp_path / "Java 8" / "bin"
+    java_folder.mkdir(parents=True)
+    shutil.copy2(build / "tests" / "standins" / "java.exe", java_folder / "java.exe")
+    logs = {"ps": tmp_path / "ps.log", "java": tmp_path / "java.log"}
+    env = {
+        "DISPLAY": display,
+        "WINEPATH": windows_path(build / "tests" / "standins"),
+        "VELLOMAR_DIST_HOST": HOST,
+        "VELLOMAR_PS_LOG": str(logs["ps"]),
+        "VELLOMAR_PS_ARCHIVE": windows_path(archive),
+        "VELLOMAR_PS_PAYLOAD": windows_path(payload),
+        "VELLOMAR_JAVA_LOG": str(logs["java"]),
+    }
+    return env, logs, windows_path(java_folder / "java.exe")
+
+
+def wait_text(s, text, timeout=60):
+    """Waits until text shows on screen; Wine may draw it a character at a time
+    between cursor sequences, so it is looked for without escape sequences."""
+    end = time.monotonic() + timeout
+    while text not in strip_escapes(s.output):
+        if time.monotonic() > end:
+            pytest.fail(f"{text!r} never showed; the screen had: {strip_escapes(s.output)[-500:]!r}")
+        try:
+            s.child.read_nonblocking(4096, timeout=0.2)
+        except pexpect.TIMEOUT:
+            pass
+
+
+def install(s, java):
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact("请选择要安装的服务器编号(红色的那个数字):")
+    s.child.send("1\r")
+    s.child.expect_exact("请输入Java(Java8)的路径(java.exe):")
+    s.child.send(java + "\r")
+    s.menu()
+
+
+def test_install_then_start_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    typed = f'"{java}"'  # the folder has a blank: the user types the quotes
+    s = launch_wine(start, env=env)
+    install(s, typed)
+
+    assert logs["ps"].read_bytes() == (
+        b"powershell curl  -o 1.12.2.zip " + HOST.encode() + b"/tarnwick/server/1.12.2.zip\n"
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
+    server = start / "vellomar" / "1.12.2"
+    assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
+    assert (server / "eula.txt").exists()
+
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "stand-in server running")
+    assert "\x1b]0;服务器正在运行\x07" in s.output
+    # The server's console reads the keyboard.
+    s.child.send("stop\r")
+    wait_text(s, "console read: stop")
+    press_enter_on_box(display, "下载服务器")
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert s.child.exitstatus == 0
+
+    line, folder = logs["java"].read_bytes().decode("gbk").splitlines()
+    assert line == typed + "  -jar spigot-1.12.2.jar"
+    assert folder.lower() == windows_path(server).lower()
+
+
+def test_second_installation_shows_the_notice(launch_wine, start, standins, display):
+    env, logs, java = standins
+    (start / "vellomar" / "1.12.2").mkdir(parents=True)
+    s = launch_wine(start, env=env)
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact("(红色的那个数字):")
+    s.child.send("1\r")
+    press_enter_on_box(display, "下载服务器")
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert not logs["ps"].exists()
+
+
+def test_start_without_a_java_command_file(launch_wine, start, standins, display):
+    env, logs, java = standins
+    (start / "vellomar" / "1.12.2").mkdir(parents=True)
+    s = launch_wine(start, env=env)
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    press_enter_on_box(display, "下载服务器")
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert not logs["java"].exists()
+    assert "服务器正在运行" not in strip_escapes(s.output)

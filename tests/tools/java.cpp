@@ -1,0 +1,28 @@
+// A stand-in for java.exe in the Windows build's tests under Wine. It appends
+// the command line it was given and the current folder to the file that
+// VELLOMAR_JAVA_LOG names, prints a line, reads one line of console input,
+// prints it back and ends.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <direct.h>
+#include <string>
+#include <windows.h>
+
+int main() {
+    char folder[MAX_PATH] = "";
+    _getcwd(folder, sizeof folder);
+    const char* line = GetCommandLineA();
+    const char* log_name = std::getenv("VELLOMAR_JAVA_LOG");
+    if (FILE* log = std::fopen(log_name ? log_name : "java.log", "ab")) {
+        std::fprintf(log, "%s\n%s\n", line, folder);
+        std::fclose(log);
+    }
+    std::printf("stand-in server running\n");
+    std::fflush(stdout);
+    char typed[256] = "";
+    if (std::fgets(typed, sizeof typed, stdin)) std::printf("console read: %s", typed);
+    std::fflush(stdout);
+    return 0;
+}

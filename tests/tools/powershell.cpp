@@ -1,0 +1,58 @@
+// A stand-in for PowerShell in the Windows build's tests under Wine. It
+// appends the command line it was given, byte for byte, to the file that
+// VELLOMAR_PS_LOG names, and performs the effect the launcher relies on:
+//   curl  -o FILE URL           copies VELLOMAR_PS_ARCHIVE to FILE
+//   Expand-Archive … '…' …      copies the files of VELLOMAR_PS_PAYLOAD into
+//                               the destination
+// Anything else fails with status 1.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <windows.h>
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string unquote(std::string word) {
+    if (word.size() >= 2 && word.front() == '\'' && word.back() == '\'')
+        return word.substr(1, word.size() - 2);
+    return word;
+}
+
+bool copy_payload(const std::string& dest) {
+    std::string from = env("VELLOMAR_PS_PAYLOAD");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        ok = CopyFileA((from + "\\" + found.cFileName).c_str(),
+                       (dest + "\\" + found.cFileName).c_str(), FALSE) &&
+             ok;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* line = GetCommandLineA();
+    if (FILE* log = std::fopen(env("VELLOMAR_PS_LOG").c_str(), "ab")) {
+        std::fwrite(line, 1, std::strlen(line), log);
+        std::fputc('\n', log);
+        std::fclose(log);
+    }
+    if (argc >= 5 && std::strcmp(argv[1], "curl") == 0 && std::strcmp(argv[2], "-o") == 0)
+        return CopyFileA(env("VELLOMAR_PS_ARCHIVE").c_str(), argv[3], FALSE) ? 0 : 1;
+    if (argc >= 6 && std::strcmp(argv[1], "Expand-Archive") == 0)
+        return copy_payload(unquote(argv[5])) ? 0 : 1;
+    return 1;
+}
