@@ -28,147 +28,135 @@ namespace {
 
 // A path as one word of a command line: a start folder with a blank in its
 // name would otherwise split the path in two.
-std::string word(const std::string &path) {
-  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+std::string word(const std::string& path) {
+    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
-void banner() { shell(word(out_put_ver)); }
+void banner() {
+    shell(word(out_put_ver));
+}
 
 // Where the server archive is fetched from: the distribution site set at
 // build time, or the one VELLOMAR_DIST_HOST names (scheme, host and port).
 std::string download_address() {
-  const char *host = std::getenv("VELLOMAR_DIST_HOST");
-  std::string base = host && *host ? host : VELLOMAR_DIST_HOST;
-  while (!base.empty() && base.back() == '/')
-    base.pop_back();
-  return base + "/tarnwick/server/1.12.2.zip";
+    const char* host = std::getenv("VELLOMAR_DIST_HOST");
+    std::string base = host && *host ? host : VELLOMAR_DIST_HOST;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    return base + "/tarnwick/server/1.12.2.zip";
 }
 
 // Waits before the next attempt, with the failure still on screen: 2 s,
 // doubling to at most 30 s.
-void back_off(int &seconds) {
-  print("安装失败，" + int_string(seconds) + " 秒后重试……\n");
-  pause_ms(seconds * 1000);
-  seconds = std::min(seconds * 2, 30);
+void back_off(int& seconds) {
+    print("安装失败，" + int_string(seconds) + " 秒后重试……\n");
+    pause_ms(seconds * 1000);
+    seconds = std::min(seconds * 2, 30);
 }
 
 void installing() {
-  shell("cls");
-  banner();
-  print("正在安装中\n");
+    shell("cls");
+    banner();
+    print("正在安装中\n");
 }
 
 void install() {
-  shell("cls");
-  banner();
-  color("skyblue");
-  print("可下载的服务器列表:\n");
-  color("red");
-  print("1");
-  color("green");
-  print(":");
-  color("blue");
-  print("1.12.2");
-  color("yellow");
-  print("高配服务t器\n");
-  print("请选择要安装的服务器编号(红色的那个数字):");
-  server = del_space(cin_space());
-  if (server != "1") {
     shell("cls");
-    return;
-  }
-  if (file_check("1.12.2")) {
-    mes("您已安装了此服务器", "下载服务器");
-    return;
-  }
-  int wait = 2;
-  for (;;) {
-    if (file_check("1.12.2.zip"))
-      shell("del 1.12.2.zip");
+    banner();
+    color("skyblue");
+    print("可下载的服务器列表:\n");
+    color("red");
+    print("1");
+    color("green");
+    print(":");
+    color("blue");
+    print("1.12.2");
+    color("yellow");
+    print("高配服务t器\n");
+    print("请选择要安装的服务器编号(红色的那个数字):");
+    server = del_space(cin_space());
+    if (server != "1") {
+        shell("cls");
+        return;
+    }
+    if (file_check("1.12.2")) {
+        mes("您已安装了此服务器", "下载服务器");
+        return;
+    }
+    int wait = 2;
     for (;;) {
-      installing();
-      if (file_check("1.12.2.zip"))
-        break;
-      downloads(".\\", download_address(), "1.12.2.zip");
-      if (!file_check("1.12.2.zip"))
+        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+        for (;;) {
+            installing();
+            if (file_check("1.12.2.zip")) break;
+            downloads(".\\", download_address(), "1.12.2.zip");
+            if (!file_check("1.12.2.zip")) back_off(wait);
+        }
+        installing();
+        if (!file_check("1.12.2")) make_folder("1.12.2");
+        unzip("1.12.2.zip", ".\\1.12.2");
+        if (file_check(".\\1.12.2\\eula.txt")) break;
         back_off(wait);
     }
-    installing();
-    if (!file_check("1.12.2"))
-      make_folder("1.12.2");
-    unzip("1.12.2.zip", ".\\1.12.2");
-    if (file_check(".\\1.12.2\\eula.txt"))
-      break;
-    back_off(wait);
-  }
-  shell("cls");
-  print("请输入Java(Java8)的路径(java.exe):");
-  java = cin_space();
-  // cmd's echo of nothing but blanks writes its own status line instead: a
-  // Java command file holding that would run it as a command.
-  if (!del_space(java).empty())
-    shell("echo " + java + " >> .\\1.12.2\\java");
-  shell("cls");
+    shell("cls");
+    print("请输入Java(Java8)的路径(java.exe):");
+    java = cin_space();
+    // cmd's echo of nothing but blanks writes its own status line instead: a
+    // Java command file holding that would run it as a command.
+    if (!del_space(java).empty()) shell("echo " + java + " >> .\\1.12.2\\java");
+    shell("cls");
 }
 
 void start() {
-  shell("cls");
-  color("red");
-  if (file_check("1.12.2"))
-    color("green");
-  print("1.启动1.12.2服务器\n");
-  color("yellow");
-  print("请输入要启动的服务器的编号:");
-  server = del_space(cin_space());
-  if (server != "1")
-    return;
-  cd("1.12.2");
-  // The command is read from the file without taking standard input from
-  // the keyboard: later prompts and the server's console still read it.
-  std::FILE *saved = std::fopen("java", "r");
-  if (!saved) {
-    mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。",
-        "下载服务器");
-    return;
-  }
-  java = cin_line(saved);
-  std::fclose(saved);
-  if (del_space(java).empty()) {
-    mes("Java命令文件中没有Java命令，无法启动服务器。请删除服务器文件夹后按1重"
-        "新安装。",
-        "下载服务器");
-    return;
-  }
-  shell("cls");
-  color("white");
-  shell("title 服务器正在运行");
-  shell(java + " -jar spigot-1.12.2.jar");
-  mes("服务器已关闭!", "下载服务器");
+    shell("cls");
+    color("red");
+    if (file_check("1.12.2")) color("green");
+    print("1.启动1.12.2服务器\n");
+    color("yellow");
+    print("请输入要启动的服务器的编号:");
+    server = del_space(cin_space());
+    if (server != "1") return;
+    cd("1.12.2");
+    // The command is read from the file without taking standard input from
+    // the keyboard: later prompts and the server's console still read it.
+    std::FILE* saved = std::fopen("java", "r");
+    if (!saved) {
+        mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", "下载服务器");
+        return;
+    }
+    java = cin_line(saved);
+    std::fclose(saved);
+    if (del_space(java).empty()) {
+        mes("Java命令文件中没有Java命令，无法启动服务器。请删除服务器文件夹后按1重"
+            "新安装。",
+            "下载服务器");
+        return;
+    }
+    shell("cls");
+    color("white");
+    shell("title 服务器正在运行");
+    shell(java + " -jar spigot-1.12.2.jar");
+    mes("服务器已关闭!", "下载服务器");
 }
 
 } // namespace
 
 int main() {
-  for (;;) {
-    shell("title 下载服务器");
-    setpos(0, 0);
-    banner();
-    color("yellow");
-    print("按1下载服务器\n");
-    print("按2启动服务器\n");
-    print("按3返回\n");
-    int key = get_key();
-    if (key < 0)
-      return 0; // end of input: nobody is left to answer
-    a = static_cast<char>(key);
-    if (!file_check(vellomar))
-      make_folder(word(vellomar));
-    cd(vellomar);
-    if (a == '1')
-      install();
-    if (a == '2')
-      start();
-    if (a == '3')
-      return 0;
-  }
+    for (;;) {
+        shell("title 下载服务器");
+        setpos(0, 0);
+        banner();
+        color("yellow");
+        print("按1下载服务器\n");
+        print("按2启动服务器\n");
+        print("按3返回\n");
+        int key = get_key();
+        if (key < 0) return 0; // end of input: nobody is left to answer
+        a = static_cast<char>(key);
+        if (!file_check(vellomar)) make_folder(word(vellomar));
+        cd(vellomar);
+        if (a == '1') install();
+        if (a == '2') start();
+        if (a == '3') return 0;
+    }
 }
