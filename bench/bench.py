@@ -21,9 +21,11 @@ work = pathlib.Path(tempfile.mkdtemp(prefix="vellomar-bench-"))
 results = []
 
 
-def hyperfine(name, commands, prepare, runs=7):
+def hyperfine(name, commands, prepare, runs=11):
+    """Times the commands; prepare runs untimed before each run and syncs, so
+    that no run pays for the disk writes of the one before."""
     out = work / "hf.json"
-    args = ["hyperfine", "-N", "--warmup", "1", "--runs", str(runs), "--export-json", str(out)]
+    args = ["hyperfine", "--warmup", "1", "--runs", str(runs), "--export-json", str(out)]
     for label, command in commands:
         args += ["--prepare", prepare, "-n", label, command]
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
@@ -72,7 +74,7 @@ try:
     hyperfine("download, 256 MiB over loopback HTTPS", [
         ("curl", f"curl -s --cacert {cert} -o {dl}/out.bin {url}"),
         ("vellomar", f"{cmd} 'powershell curl  -o {dl}/out.bin {url}'"),
-    ], prepare=f"rm -f {dl}/out.bin")
+    ], prepare=f"rm -f {dl}/out.bin; sync")
     rss = peak_rss([cmd, f"powershell curl  -o out.bin {url}"], dl)
     print(f"  peak resident memory of the download: {rss:.1f} MiB")
     results.append(("download peak RSS MiB", "", rss))
@@ -94,7 +96,7 @@ try:
             ("unzip", f"unzip -q -o {archive} -d {out}"),
             ("bsdtar", f"bsdtar -xf {archive} -C {out}"),
             ("vellomar", f"{cmd} \"powershell Expand-Archive -LiteralPath '{archive}' -DestinationPath '{out}'\""),
-        ], prepare=f"rm -rf {out} && mkdir {out}")
+        ], prepare=f"rm -rf {out} && mkdir {out} && sync")
         shutil.rmtree(out, ignore_errors=True)
         rss = peak_rss([cmd, f"powershell Expand-Archive -LiteralPath '{archive}' -DestinationPath '{out}'"], work)
         print(f"  peak resident memory of the extraction: {rss:.1f} MiB")

@@ -61,25 +61,41 @@ bool is_flag(const std::string& word) {
     return word.size() == 2 && word[0] == '/';
 }
 
-int md(std::string_view rest) {
-    auto names = words(rest);
+// Carries out one of cmd's file commands on every name it was given. one()
+// returns why a name failed, or nothing; cmd says why and goes on with the
+// rest. Returns 1 when any name failed.
+template <class Action> int each(const std::vector<std::string>& names, Action one) {
     if (names.empty()) {
         say("命令语法不正确。");
         return 1;
     }
     int status = 0;
     for (const auto& name : names) {
-        std::error_code ec;
-        fs::path path = native(name);
-        if (fs::exists(fs::symlink_status(path, ec))) {
-            say("子目录或文件 " + name + " 已经存在。");
-            status = 1;
-        } else if (fs::create_directories(path, ec), ec) {
-            say(reason(ec.value()));
+        std::string why = one(name);
+        if (!why.empty()) {
+            say(why);
             status = 1;
         }
     }
     return status;
+}
+
+// The words of a command's arguments that are not /X switches.
+std::vector<std::string> names_in(std::string_view rest) {
+    std::vector<std::string> names;
+    for (auto& word : words(rest))
+        if (!is_flag(word)) names.push_back(word);
+    return names;
+}
+
+int md(std::string_view rest) {
+    return each(words(rest), [](const std::string& name) -> std::string {
+        std::error_code ec;
+        fs::path path = native(name);
+        if (fs::exists(fs::symlink_status(path, ec))) return "子目录或文件 " + name + " 已经存在。";
+        fs::create_directories(path, ec);
+        return ec ? reason(ec.value()) : "";
+    });
 }
 
 // The folder a name stands for, as Windows reads it: "name\" and "name\."
@@ -93,83 +109,38 @@ fs::path folder(const std::string& name) {
 
 int rmdir(std::string_view rest) {
     bool tree = false;
-    std::vector<std::string> names;
-    for (auto& word : words(rest)) {
-        if (is_flag(word)) {
-            // /q only silences cmd's question, which this interpreter never asks.
-            if (lower(word) == "/s") tree = true;
-        } else {
-            names.push_back(word);
-        }
-    }
-    if (names.empty()) {
-        say("命令语法不正确。");
-        return 1;
-    }
-    int status = 0;
-    for (const auto& name : names) {
+    // /q only silences cmd's question, which this interpreter never asks.
+    for (auto& word : words(rest))
+        if (is_flag(word) && lower(word) == "/s") tree = true;
+    return each(names_in(rest), [tree](const std::string& name) -> std::string {
         std::error_code ec;
         fs::path path = folder(name);
         auto st = fs::symlink_status(path, ec);
-        if (!fs::exists(st)) {
-            say("系统找不到指定的文件。");
-            status = 1;
-            continue;
-        }
+        if (!fs::exists(st)) return "系统找不到指定的文件。";
         if (fs::is_symlink(st)) {
             // A link to a folder goes, never what it points to.
-            if (!fs::is_directory(fs::status(path, ec))) {
-                say("目录名称无效。");
-                status = 1;
-            } else if (!fs::remove(path, ec)) {
-                say(reason(ec.value()));
-                status = 1;
-            }
-            continue;
+            if (!fs::is_directory(fs::status(path, ec))) return "目录名称无效。";
+            return fs::remove(path, ec) ? "" : reason(ec.value());
         }
-        if (!fs::is_directory(st)) {
-            say("目录名称无效。");
-            status = 1;
-            continue;
-        }
+        if (!fs::is_directory(st)) return "目录名称无效。";
         // remove_all never follows a link out of the tree: it removes the link.
         if (tree)
             fs::remove_all(path, ec);
         else
             fs::remove(path, ec);
-        if (ec) {
-            say(reason(ec.value()));
-            status = 1;
-        }
-    }
-    return status;
+        return ec ? reason(ec.value()) : "";
+    });
 }
 
 int del(std::string_view rest) {
-    std::vector<std::string> names;
-    for (auto& word : words(rest))
-        if (!is_flag(word)) names.push_back(word);
-    if (names.empty()) {
-        say("命令语法不正确。");
-        return 1;
-    }
-    int status = 0;
-    for (const auto& name : names) {
+    return each(names_in(rest), [](const std::string& name) -> std::string {
         std::error_code ec;
         fs::path path = native(name);
         auto st = fs::symlink_status(path, ec);
-        if (!fs::exists(st)) {
-            say("找不到 " + fs::absolute(path, ec).lexically_normal().string());
-            status = 1;
-        } else if (fs::is_directory(st)) {
-            say("拒绝访问。");
-            status = 1;
-        } else if (unlink(path.c_str()) != 0) {
-            say(reason(errno));
-            status = 1;
-        }
-    }
-    return status;
+        if (!fs::exists(st)) return "找不到 " + fs::absolute(path, ec).lexically_normal().string();
+        if (fs::is_directory(st)) return "拒绝访问。";
+        return unlink(path.c_str()) == 0 ? "" : reason(errno);
+    });
 }
 
 // "echo TEXT >> PATH" appends TEXT as it stands (up to ">>", the blank before

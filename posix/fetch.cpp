@@ -51,10 +51,16 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
         done += static_cast<size_t>(n);
     }
     t->written += static_cast<curl_off_t>(total);
-    if (t->written - t->written_back >= writeback_step) {
-        sync_file_range(t->fd, t->written_back, t->written - t->written_back,
-                        SYNC_FILE_RANGE_WRITE);
-        t->written_back = t->written;
+    // Write-behind: start writing the step just filled, then wait for the one
+    // before it, so the disk works while the network does and little is left
+    // for the flush at the end.
+    while (t->written - t->written_back >= writeback_step) {
+        sync_file_range(t->fd, t->written_back, writeback_step, SYNC_FILE_RANGE_WRITE);
+        if (t->written_back >= writeback_step)
+            sync_file_range(t->fd, t->written_back - writeback_step, writeback_step,
+                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                SYNC_FILE_RANGE_WAIT_AFTER);
+        t->written_back += writeback_step;
     }
     return total;
 }
