@@ -96,6 +96,22 @@ bool link_inside(const fs::path& name, const std::string& target) {
     return !resolved.empty() && *resolved.begin() != "..";
 }
 
+// Makes a folder current for as long as it lives. Entries are written by
+// names relative to it, which spares a look at every folder above on each
+// entry's way down.
+struct inside {
+    int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool entered;
+    explicit inside(const fs::path& folder) : entered(back >= 0 && chdir(folder.c_str()) == 0) {}
+    ~inside() {
+        if (back < 0) return;
+        // Should the folder we came from be gone, there is nothing better to go back to.
+        int failed = fchdir(back);
+        (void)failed;
+        close(back);
+    }
+};
+
 // Reads every entry of the archive into the empty folder stage.
 bool extract_into(const std::string& zip, const fs::path& stage) {
     reader in(archive_read_new(), archive_read_free);
@@ -103,6 +119,11 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
     archive_read_set_options(in.get(), "zip:hdrcharset=CP936");
     if (archive_read_open_filename(in.get(), zip.c_str(), 1 << 20) != ARCHIVE_OK) {
         say("无法打开压缩文件 " + zip + "：" + library_error(in.get()));
+        return false;
+    }
+    inside here(stage);
+    if (!here.entered) {
+        say("无法解压到 " + stage.parent_path().string() + "：" + why(errno));
         return false;
     }
     reader out(archive_write_disk_new(), archive_write_free);
@@ -146,7 +167,7 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
             }
             links.push_back(rel);
         }
-        archive_entry_copy_pathname(entry, (stage / rel).c_str());
+        archive_entry_copy_pathname(entry, rel.c_str());
         if (archive_write_header(out.get(), entry) != ARCHIVE_OK) {
             say("无法解压 " + name + "：" + library_error(out.get()));
             return false;

@@ -431,13 +431,13 @@ bool mes_yes_no(std::string text, std::string caption) {
 bool play_sounds(std::string name) {
     if (!audio()) return false;
     stop();
-    SDL_AudioSpec spec;
+    SDL_AudioSpec format;
     Uint8* samples = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV(name.c_str(), &spec, &samples, &length)) return false;
-    spec.callback = nullptr;
+    if (!SDL_LoadWAV(name.c_str(), &format, &samples, &length)) return false;
+    format.callback = nullptr;
     // No changes allowed: SDL converts the samples to whatever the device takes.
-    device = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+    device = SDL_OpenAudioDevice(nullptr, 0, &format, nullptr, 0);
     bool queued = device && SDL_QueueAudio(device, samples, length) == 0;
     SDL_FreeWAV(samples);
     if (!queued) {
