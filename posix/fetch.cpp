@@ -205,7 +205,6 @@ int fetch(const std::string& url, const std::string& file) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connect_seconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, stall_bytes);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall_seconds);
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);

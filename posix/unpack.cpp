@@ -117,7 +117,7 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
     reader in(archive_read_new(), archive_read_free);
     archive_read_support_format_zip(in.get());
     archive_read_set_options(in.get(), "zip:hdrcharset=CP936");
-    if (archive_read_open_filename(in.get(), zip.c_str(), 1 << 20) != ARCHIVE_OK) {
+    if (archive_read_open_filename(in.get(), zip.c_str(), 10240) != ARCHIVE_OK) {
         say("无法打开压缩文件 " + zip + "：" + library_error(in.get()));
         return false;
     }
