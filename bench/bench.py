@@ -5,6 +5,7 @@ import pathlib
 import random
 import re
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -21,18 +22,24 @@ work = pathlib.Path(tempfile.mkdtemp(prefix="vellomar-bench-"))
 results = []
 
 
-def hyperfine(name, commands, prepare, runs=11):
+def hyperfine(name, commands, prepare, rounds=4, runs=5):
     """Times the commands; prepare runs untimed before each run and syncs, so
-    that no run pays for the disk writes of the one before."""
+    that no run pays for the disk writes of the one before. The rounds take
+    the commands in turns of order, so that drift favours none of them; the
+    medians are over every run of every round."""
     out = work / "hf.json"
-    args = ["hyperfine", "--warmup", "1", "--runs", str(runs), "--export-json", str(out)]
-    for label, command in commands:
-        args += ["--prepare", prepare, "-n", label, command]
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
-    data = json.loads(out.read_text())["results"]
-    medians = {r["command"]: r["median"] for r in data}
+    times = {label: [] for label, _ in commands}
+    for round in range(rounds):
+        order = commands if round % 2 == 0 else commands[::-1]
+        args = ["hyperfine", "--warmup", "1", "--runs", str(runs), "--export-json", str(out)]
+        for label, command in order:
+            args += ["--prepare", prepare, "-n", label, command]
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        for r in json.loads(out.read_text())["results"]:
+            times[r["command"]] += r["times"]
+    medians = {label: statistics.median(t) for label, t in times.items()}
     ours = medians["vellomar"]
-    print(f"\n{name}")
+    print(f"\n{name} ({rounds * runs} runs each)")
     for label, median in medians.items():
         print(f"  {label:10s} median {median:8.3f} s")
     for label, median in medians.items():
@@ -71,8 +78,11 @@ try:
     os.environ["CURL_CA_BUNDLE"] = cert
     dl = work / "dl"
     dl.mkdir()
+    # vellomar flushes the file to disk before it renames it into place; curl
+    # leaves it in the page cache. "curl+sync" does the same work as vellomar.
     hyperfine("download, 256 MiB over loopback HTTPS", [
         ("curl", f"curl -s --cacert {cert} -o {dl}/out.bin {url}"),
+        ("curl+sync", f"curl -s --cacert {cert} -o {dl}/out.bin {url} && sync {dl}/out.bin"),
         ("vellomar", f"{cmd} 'powershell curl  -o {dl}/out.bin {url}'"),
     ], prepare=f"rm -f {dl}/out.bin; sync")
     rss = peak_rss([cmd, f"powershell curl  -o out.bin {url}"], dl)
