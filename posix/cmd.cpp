@@ -21,17 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void say(const std::string& text) {
-    write_all(STDERR_FILENO, text + "\n");
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool blank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -214,6 +203,19 @@ int external(std::string_view line) {
 }
 
 } // namespace
+
+void say(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    write_all(STDERR_FILENO, line);
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
 
 std::string native(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');

@@ -14,6 +14,13 @@ std::string native(std::string path);
 // group blanks into a word and are removed.
 std::vector<std::string> words(std::string_view line);
 
+// Writes a message and a line end to standard error, as the stand-ins report.
+void say(std::string_view text);
+
+// The text with ASCII capitals made small: commands and switches are matched
+// without regard to case, as on Windows.
+std::string lower(std::string_view text);
+
 // Finds a program as cmd does: a name with a separator is a path, any other is
 // looked up in PATH. Empty when there is no such executable.
 std::string find_program(const std::string& name);

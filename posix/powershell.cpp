@@ -2,22 +2,9 @@
 
 #include "cmd.h"
 #include "fetch.h"
-#include "term.h"
 #include "unpack.h"
 
-#include <unistd.h>
-
 namespace {
-
-void say(const std::string& text) {
-    write_all(STDERR_FILENO, text + "\n");
-}
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // Takes the named parameters (by any unambiguous lower-case prefix of their
 // names, as PowerShell allows) and the positional ones, in order.

@@ -1,5 +1,6 @@
 #include "unpack.h"
 
+#include "cmd.h"
 #include "temp.h"
 #include "term.h"
 
@@ -21,10 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void say(const std::string& text) {
-    write_all(STDERR_FILENO, text + "\n");
-}
-
 // Entry names are converted to UTF-8 whatever the process's locale: libarchive
 // converts to the current thread's character set.
 struct utf8_names {
@@ -40,7 +37,8 @@ struct utf8_names {
 
 using reader = std::unique_ptr<archive, int (*)(archive*)>;
 
-std::string why(int err) {
+// The user's words for a full disk or a refusal; empty for other errors.
+std::string plain_words(int err) {
     switch (err) {
     case ENOSPC:
     case EDQUOT:
@@ -51,16 +49,19 @@ std::string why(int err) {
     case EROFS:
         return "拒绝访问";
     default:
-        return std::error_code(err, std::generic_category()).message();
+        return "";
     }
 }
 
+std::string why(int err) {
+    std::string words = plain_words(err);
+    return words.empty() ? std::error_code(err, std::generic_category()).message() : words;
+}
+
 std::string library_error(archive* a) {
+    std::string words = plain_words(archive_errno(a));
+    if (!words.empty()) return words;
     const char* text = archive_error_string(a);
-    int err = archive_errno(a);
-    if (err == ENOSPC || err == EDQUOT || err == EFBIG || err == EACCES || err == EPERM ||
-        err == EROFS)
-        return why(err);
     return text ? text : "未知错误";
 }
 

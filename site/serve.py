@@ -9,7 +9,6 @@ certificate to trust (CURL_CA_BUNDLE) is DIR/cert.pem."""
 import argparse
 import http.server
 import os
-import shutil
 import ssl
 import subprocess
 import sys

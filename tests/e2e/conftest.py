@@ -120,11 +120,37 @@ class Session:
         return left
 
 
-def _session_env(extra):
+def spawn_in_pty(program, args=(), modes_file=None, size=(ROWS, COLS), timeout=10, **kw):
+    """Starts program in a pseudo-terminal, logging all it writes; with
+    modes_file, the terminal's modes as the program finds them are saved
+    there. Returns the child and its log."""
+
+    def record_modes():
+        # Runs in the child just before exec.
+        with open(modes_file, "wb") as f:
+            pickle.dump(termios.tcgetattr(0), f)
+
+    log = io.StringIO()
+    child = pexpect.spawn(str(program), list(args), encoding="utf-8", dimensions=size, timeout=timeout,
+                          preexec_fn=record_modes if modes_file else None, **kw)
+    child.logfile_read = log
+    return child, log
+
+
+def close_all(children):
+    """Ends whatever a test left running."""
+    for child in children:
+        if child.isalive():
+            child.close(force=True)
+
+
+def term_env(extra):
+    """The environment of a program under test: an xterm, no locale overrides
+    and no display, with extra on top."""
     env = dict(os.environ)
     for name in ("LC_ALL", "LC_CTYPE", "DISPLAY", "WAYLAND_DISPLAY"):
         env.pop(name, None)
-    env.update(TERM="xterm", **extra)
+    env.update({"TERM": "xterm", **extra})
     return env
 
 
@@ -135,31 +161,14 @@ def launch(build, tmp_path):
 
     def spawn(folder, env=None):
         modes_file = tmp_path / f"modes-before-{len(sessions)}.pickle"
-
-        def record_modes():
-            # Runs in the child just before exec: the modes the launcher finds.
-            with open(modes_file, "wb") as f:
-                pickle.dump(termios.tcgetattr(0), f)
-
-        log = io.StringIO()
-        child = pexpect.spawn(
-            str(build / "vellomar"),
-            cwd=str(folder),
-            env=_session_env({"LANG": "C.UTF-8", **(env or {})}),
-            encoding="utf-8",
-            dimensions=(ROWS, COLS),
-            timeout=10,
-            preexec_fn=record_modes,
-        )
-        child.logfile_read = log
+        child, log = spawn_in_pty(build / "vellomar", modes_file=modes_file, cwd=str(folder),
+                                  env=term_env({"LANG": "C.UTF-8", **(env or {})}))
         session = Session(child, log, modes_file)
         sessions.append(session)
         return session
 
     yield spawn
-    for session in sessions:
-        if session.child.isalive():
-            session.child.close(force=True)
+    close_all(s.child for s in sessions)
 
 
 def run_without_terminal(build, folder, data):
@@ -172,7 +181,7 @@ def run_without_terminal(build, folder, data):
         stdout=subprocess.PIPE,
         stderr=subprocess.STDOUT,
         start_new_session=True,
-        env=_session_env({"LANG": "C.UTF-8"}),
+        env=term_env({"LANG": "C.UTF-8"}),
         timeout=30,
     )
 
@@ -211,7 +220,7 @@ def wine_env():
     if not os.access(WINE, os.X_OK):
         pytest.fail(f"{WINE} is missing; install Debian's wine64")
     with tempfile.TemporaryDirectory(prefix="vellomar-wine-") as prefix:
-        env = _session_env({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "LANG": WINE_LOCALE})
+        env = term_env({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "LANG": WINE_LOCALE})
         try:
             boot = subprocess.run(
                 [WINE, "wineboot", "-i"],
@@ -233,22 +242,11 @@ def launch_wine(build, wine_env):
     sessions = []
 
     def spawn(folder, env=None):
-        log = io.StringIO()
-        child = pexpect.spawn(
-            WINE,
-            [str(build / "vellomar.exe")],
-            cwd=str(folder),
-            env={**wine_env, **(env or {})},
-            encoding="utf-8",
-            dimensions=(ROWS, COLS),
-            timeout=60,
-        )
-        child.logfile_read = log
+        child, log = spawn_in_pty(WINE, [str(build / "vellomar.exe")], timeout=60, cwd=str(folder),
+                                  env={**wine_env, **(env or {})})
         session = Session(child, log, timeout=60)
         sessions.append(session)
         return session
 
     yield spawn
-    for session in sessions:
-        if session.child.isalive():
-            session.child.close(force=True)
+    close_all(s.child for s in sessions)

@@ -5,20 +5,13 @@ import http.server
 import os
 import socket
 import ssl
-import subprocess
+import sys
 import threading
 import time
 
-
-def make_certificate(folder):
-    """A self-signed certificate for 127.0.0.1; returns (cert, key) paths."""
-    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-         "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", key, "-out", cert],
-        check=True, capture_output=True)
-    return cert, key
+# The certificate is made as the distribution site makes its own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "site"))
+from serve import certificate as make_certificate  # noqa: E402,F401
 
 
 class Site:

@@ -1,7 +1,6 @@
 """Notices (mes, mes_yes_no) of the Linux build, shown by the small notice
 program in a pseudo-terminal and read back through a terminal emulator."""
 
-import io
 import os
 import pickle
 import re
@@ -12,6 +11,8 @@ import termios
 import pexpect
 import pyte
 import pytest
+
+from conftest import close_all, spawn_in_pty, term_env
 
 ROWS, COLS = 24, 80
 CAPTION = "下载服务器"
@@ -135,20 +136,11 @@ class Notice:
 
 
 @pytest.fixture
-def notice_tool():
-    build = os.environ.get("VELLOMAR_BUILD")
-    if not build:
-        pytest.fail("VELLOMAR_BUILD must name the build folder to test (e.g. build/release)")
-    path = os.path.join(build, "tests", "notice")
+def notice_tool(build):
+    path = build / "tests" / "notice"
     if not os.access(path, os.X_OK):
         pytest.fail(f"{path} is missing: build the tests first")
     return path
-
-
-def _env(term="xterm"):
-    env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE")}
-    env.update(TERM=term, LANG="C.UTF-8")
-    return env
 
 
 @pytest.fixture
@@ -158,30 +150,13 @@ def show(notice_tool, tmp_path):
 
     def spawn(kind, text=TEXT, caption=CAPTION, before=BEFORE, size=(ROWS, COLS), term="xterm"):
         modes_file = tmp_path / f"modes-{len(children)}.pickle"
-
-        def record_modes():
-            # Runs in the child just before exec: the modes the program finds.
-            with open(modes_file, "wb") as f:
-                pickle.dump(termios.tcgetattr(0), f)
-
-        log = io.StringIO()
-        child = pexpect.spawn(
-            notice_tool,
-            [kind, text, caption, before],
-            env=_env(term),
-            encoding="utf-8",
-            dimensions=size,
-            timeout=10,
-            preexec_fn=record_modes,
-        )
-        child.logfile_read = log
+        child, log = spawn_in_pty(notice_tool, [kind, text, caption, before], modes_file=modes_file, size=size,
+                                  env=term_env({"TERM": term, "LANG": "C.UTF-8"}))
         children.append(child)
         return Notice(child, log, modes_file)
 
     yield spawn
-    for child in children:
-        if child.isalive():
-            child.close(force=True)
+    close_all(children)
 
 
 def before_and_after(output):
@@ -411,7 +386,7 @@ def test_without_a_terminal_reads_a_line_from_standard_input(notice_tool, kind, 
         input=typed.encode(),
         capture_output=True,
         start_new_session=True,
-        env=_env(),
+        env=term_env({"LANG": "C.UTF-8"}),
         timeout=30,
     )
     assert done.returncode == 0, done.stderr

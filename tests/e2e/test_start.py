@@ -4,7 +4,6 @@ list line, the prompt, the server in the terminal, the closing notice."""
 import io
 import os
 import shutil
-import signal
 import zipfile
 
 import pexpect

@@ -130,32 +130,29 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     assert folder.lower() == windows_path(server).lower()
 
 
-def test_second_installation_shows_the_notice(launch_wine, start, standins, display):
+def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prompt):
+    """With the server folder there, presses key, answers "1" at the prompt,
+    closes the message box that follows and leaves; returns the session."""
     env, logs, java = standins
     (start / "vellomar" / "1.12.2").mkdir(parents=True)
     s = launch_wine(start, env=env)
     s.menu()
-    s.child.send("1")
-    s.child.expect_exact("(红色的那个数字):")
+    s.child.send(key)
+    s.child.expect_exact(prompt)
     s.child.send("1\r")
     press_enter_on_box(display, "下载服务器")
     s.menu()
     s.child.send("3")
     s.finish()
-    assert not logs["ps"].exists()
+    return s
+
+
+def test_second_installation_shows_the_notice(launch_wine, start, standins, display):
+    answer_1_then_close_the_box(launch_wine, start, standins, display, "1", "(红色的那个数字):")
+    assert not standins[1]["ps"].exists()
 
 
 def test_start_without_a_java_command_file(launch_wine, start, standins, display):
-    env, logs, java = standins
-    (start / "vellomar" / "1.12.2").mkdir(parents=True)
-    s = launch_wine(start, env=env)
-    s.menu()
-    s.child.send("2")
-    s.child.expect_exact("请输入要启动的服务器的编号:")
-    s.child.send("1\r")
-    press_enter_on_box(display, "下载服务器")
-    s.menu()
-    s.child.send("3")
-    s.finish()
-    assert not logs["java"].exists()
+    s = answer_1_then_close_the_box(launch_wine, start, standins, display, "2", "请输入要启动的服务器的编号:")
+    assert not standins[1]["java"].exists()
     assert "服务器正在运行" not in strip_escapes(s.output)
