@@ -230,6 +230,10 @@ def wine_env():
                 timeout=180,
             )
             assert boot.returncode == 0, f"wineboot failed: {boot.stderr.decode(errors='replace')}"
+            # Wait for the boot's own processes to end: a desktop they leave
+            # behind has no display, and a message box opened on it later
+            # never reaches the tests' X server.
+            subprocess.run([WINESERVER, "-w"], env=env, capture_output=True, timeout=120)
             yield env
         finally:
             subprocess.run([WINESERVER, "-k"], env=env, capture_output=True, timeout=60)

@@ -37,7 +37,9 @@ def display():
 
 def press_enter_on_box(display, title, timeout=60):
     """Waits for the message box with this title and presses Enter in it."""
-    env = dict(os.environ, DISPLAY=display)
+    # xdotool reads window names in its own locale: without UTF-8 a Chinese
+    # title never matches.
+    env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
     end = time.monotonic() + timeout
     while time.monotonic() < end:
         found = subprocess.run(["xdotool", "search", "--name", title], env=env, capture_output=True, text=True)
