@@ -26,6 +26,9 @@ std::string vellomar = get_cd() + "\\vellomar";
 
 namespace {
 
+// The window's title, which the notices carry as their caption too.
+const std::string title = "下载服务器";
+
 // A path as one word of a command line: a start folder with a blank in its
 // name would otherwise split the path in two.
 std::string word(const std::string& path) {
@@ -80,7 +83,7 @@ void install() {
         return;
     }
     if (file_check("1.12.2")) {
-        mes("您已安装了此服务器", "下载服务器");
+        mes("您已安装了此服务器", title);
         return;
     }
     int wait = 2;
@@ -121,7 +124,7 @@ void start() {
     // the keyboard: later prompts and the server's console still read it.
     std::FILE* saved = std::fopen("java", "r");
     if (!saved) {
-        mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", "下载服务器");
+        mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", title);
         return;
     }
     java = cin_line(saved);
@@ -129,21 +132,21 @@ void start() {
     if (del_space(java).empty()) {
         mes("Java命令文件中没有Java命令，无法启动服务器。请删除服务器文件夹后按1重"
             "新安装。",
-            "下载服务器");
+            title);
         return;
     }
     shell("cls");
     color("white");
     shell("title 服务器正在运行");
     shell(java + " -jar spigot-1.12.2.jar");
-    mes("服务器已关闭!", "下载服务器");
+    mes("服务器已关闭!", title);
 }
 
 } // namespace
 
 int main() {
     for (;;) {
-        shell("title 下载服务器");
+        shell("title " + title);
         setpos(0, 0);
         banner();
         color("yellow");

@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // cmd's words for why a file operation failed.
 std::string reason(int err) {
     switch (err) {
@@ -69,10 +65,10 @@ template <class Action> int each(const std::vector<std::string>& names, Action o
     return status;
 }
 
-// The words of a command's arguments that are not /X switches.
-std::vector<std::string> names_in(std::string_view rest) {
+// The words that are not /X switches.
+std::vector<std::string> names_in(const std::vector<std::string>& all) {
     std::vector<std::string> names;
-    for (auto& word : words(rest))
+    for (const auto& word : all)
         if (!is_flag(word)) names.push_back(word);
     return names;
 }
@@ -97,11 +93,12 @@ fs::path folder(const std::string& name) {
 }
 
 int rmdir(std::string_view rest) {
-    bool tree = false;
+    auto all = words(rest);
     // /q only silences cmd's question, which this interpreter never asks.
-    for (auto& word : words(rest))
-        if (is_flag(word) && lower(word) == "/s") tree = true;
-    return each(names_in(rest), [tree](const std::string& name) -> std::string {
+    bool tree = std::any_of(all.begin(), all.end(), [](const std::string& word) {
+        return is_flag(word) && lower(word) == "/s";
+    });
+    return each(names_in(all), [tree](const std::string& name) -> std::string {
         std::error_code ec;
         fs::path path = folder(name);
         auto st = fs::symlink_status(path, ec);
@@ -122,7 +119,7 @@ int rmdir(std::string_view rest) {
 }
 
 int del(std::string_view rest) {
-    return each(names_in(rest), [](const std::string& name) -> std::string {
+    return each(names_in(words(rest)), [](const std::string& name) -> std::string {
         std::error_code ec;
         fs::path path = native(name);
         auto st = fs::symlink_status(path, ec);
@@ -203,6 +200,10 @@ int external(std::string_view line) {
 }
 
 } // namespace
+
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 void say(std::string_view text) {
     std::string line(text);

@@ -10,6 +10,9 @@
 // The native form of a path written with backslashes as separators.
 std::string native(std::string path);
 
+// True for the characters that separate words: blank and tab.
+bool blank(char c);
+
 // Splits a command line by cmd's rules: blanks separate words, double quotes
 // group blanks into a word and are removed.
 std::vector<std::string> words(std::string_view line);

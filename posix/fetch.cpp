@@ -1,5 +1,6 @@
 #include "fetch.h"
 
+#include "cmd.h"
 #include "temp.h"
 #include "term.h"
 
@@ -115,12 +116,21 @@ int on_progress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_o
     return 0;
 }
 
+std::string bad_status(long status) {
+    return "服务器返回状态 " + std::to_string(status);
+}
+
+// Why writing the file failed: a full disk, or anything else.
+std::string write_failure(int err) {
+    return err == ENOSPC ? "磁盘空间不足" : "无法写入文件";
+}
+
 // Why a transfer failed, in the words a user can act on.
 std::string cause(CURLcode code, long status, const transfer& t, const char* detail) {
     std::string text;
     switch (code) {
     case CURLE_HTTP_RETURNED_ERROR:
-        return "服务器返回状态 " + std::to_string(status);
+        return bad_status(status);
     case CURLE_UNSUPPORTED_PROTOCOL:
         text = "不支持的协议，只能使用 HTTPS";
         break;
@@ -150,7 +160,7 @@ std::string cause(CURLcode code, long status, const transfer& t, const char* det
         text = "连接中断，文件没有下载完整";
         break;
     case CURLE_WRITE_ERROR:
-        text = t.write_errno == ENOSPC ? "磁盘空间不足" : "无法写入文件";
+        text = write_failure(t.write_errno);
         break;
     default:
         text = "下载出错";
@@ -161,7 +171,7 @@ std::string cause(CURLcode code, long status, const transfer& t, const char* det
 }
 
 void fail(const std::string& url, const std::string& why) {
-    write_all(STDERR_FILENO, "下载失败: " + url + "\n原因: " + why + "\n");
+    say("下载失败: " + url + "\n原因: " + why);
 }
 
 } // namespace
@@ -233,13 +243,13 @@ int fetch(const std::string& url, const std::string& file) {
     if (code != CURLE_OK)
         why = cause(code, status, t, detail);
     else if (status < 200 || status >= 300)
-        why = "服务器返回状态 " + std::to_string(status);
+        why = bad_status(status);
     else if (expected >= 0 && expected != t.written)
         why = "连接中断，文件没有下载完整（收到 " + std::to_string(t.written) + " 字节，应为 " +
               std::to_string(expected) + " 字节）";
     else if (fsync(t.fd) != 0)
-        why = errno == ENOSPC ? "磁盘空间不足" : "无法写入文件";
-    if (close(t.fd) != 0 && why.empty()) why = "无法写入文件";
+        why = write_failure(errno);
+    if (close(t.fd) != 0 && why.empty()) why = write_failure(errno);
     if (why.empty() && std::rename(temp.c_str(), target.c_str()) != 0) why = "无法保存为 " + file;
     if (!why.empty()) {
         unlink(temp.c_str());

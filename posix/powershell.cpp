@@ -72,7 +72,7 @@ std::vector<std::string> ps_words(std::string_view line) {
             started = true;
             for (++i; i < line.size() && line[i] != '"'; ++i)
                 word += line[i];
-        } else if (c == ' ' || c == '\t') {
+        } else if (blank(c)) {
             if (started) out.push_back(word);
             word.clear();
             started = false;

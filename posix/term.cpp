@@ -26,6 +26,11 @@ char doomed_path[4096]; // removed when a signal ends the program
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// The alternate screen, entered after saving the cursor and colours (ESC 7),
+// and left bringing them back (ESC 8).
+const char enter_alternate[] = "\x1b\x37\x1b[?1049h";
+const char leave_alternate[] = "\x1b[?1049l\x1b\x38";
+
 void on_signal(int sig) {
     int saved_errno = errno;
     term_restore();
@@ -87,16 +92,22 @@ void escape(std::string_view seq, int change) {
     write_all(STDOUT_FILENO, seq);
 }
 
-void unescape(std::string_view seq, int change) {
-    if (!smart()) return;
-    // Written before the bits are cleared: a signal in between undoes twice,
-    // which is harmless, rather than not at all.
-    write_all(STDOUT_FILENO, seq);
-    changes = changes & ~change;
+bool enter_screen() {
+    if (!smart() || (changes & changed_screen)) return false;
+    escape(enter_alternate, changed_screen);
+    return true;
 }
 
-int term_changes() {
-    return changes;
+void leave_screen() {
+    if (!smart() || !(changes & changed_screen)) return;
+    // Written before the bit is cleared: a signal in between leaves twice,
+    // which is harmless, rather than not at all.
+    write_all(STDOUT_FILENO, leave_alternate);
+    changes = changes & ~changed_screen;
+}
+
+std::string cursor_at(int row, int col) {
+    return "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H";
 }
 
 void set_title(std::string_view title) {
@@ -176,7 +187,7 @@ void term_restore() {
     changes = 0;
     // Leaving the alternate screen first brings back the cursor and colours
     // saved on entering, which the lines below may then reset.
-    if (c & changed_screen) write_all(STDOUT_FILENO, "\x1b[?1049l\x1b\x38"); // then ESC 8
+    if (c & changed_screen) write_all(STDOUT_FILENO, leave_alternate);
     if (c & changed_colour) write_all(STDOUT_FILENO, "\x1b[0m");
     if (c & changed_cursor) write_all(STDOUT_FILENO, "\x1b[?25h");
     if (c & changed_title) write_all(STDOUT_FILENO, "\x1b[23;0t");

@@ -22,12 +22,17 @@ void write_all(int fd, std::string_view text);
 // writes nothing when output is not a smart terminal.
 void escape(std::string_view seq, int changes);
 
-// Writes an escape sequence that undoes changes recorded by escape() and
-// forgets them; writes nothing when output is not a smart terminal.
-void unescape(std::string_view seq, int changes);
+// Shows the alternate screen on a smart terminal, the cursor and colours
+// saved first. True when it did; false when it is shown already, or output is
+// not a smart terminal. A stop (Ctrl+Z) takes the screen away again.
+bool enter_screen();
 
-// The changed_* bits in force: what term_restore() would undo now.
-int term_changes();
+// Leaves the alternate screen, bringing back the cursor and colours saved on
+// entering; nothing when it is not shown.
+void leave_screen();
+
+// The sequence that moves the cursor to row, col (both counted from 0).
+std::string cursor_at(int row, int col);
 
 // Sets the window title (xterm's sequence) on a smart terminal; the title it
 // had is put back by term_restore().

@@ -56,7 +56,7 @@ std::string bmp_text(const bmp_image& image, const struct winsize& ws) {
     for (int row = half / 2; row < rows && col0 < cols; ++row) {
         int top = 2 * row - half, bottom = top + 1; // picture rows in this text row
         if (top >= image.height) break;
-        out += "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col0 + 1) + "H";
+        out += cursor_at(row, col0);
         for (int x = 0; x < image.width && col0 + x < cols; ++x) {
             if (top < 0) {
                 colours(out, bmp_pixel(image, x, bottom), none, cur_fg, cur_bg);

@@ -115,7 +115,7 @@ void color(std::string name) {
 void setpos(int x, int y) {
     auto row = static_cast<short>(y), col = static_cast<short>(x);
     if (row < 0 || col < 0) return;
-    escape("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H", 0);
+    escape(cursor_at(row, col), 0);
 }
 
 void hide_cursor() {

@@ -169,10 +169,6 @@ std::string repeat(std::string_view s, int times) {
     return out;
 }
 
-std::string at(int y, int x) {
-    return "\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H";
-}
-
 // The terminal's size in cells: columns, rows (80 by 24 when it does not say).
 std::pair<int, int> screen_size() {
     struct winsize ws {};
@@ -216,27 +212,27 @@ std::string draw(const notice& n, int chosen, std::pair<int, int> size) {
     int y = top;
     row title = cut(join(n.title.begin(), n.title.end()), span - 2);
     int dashes = span - title.width - 2;
-    out += at(y++, left) + "┌" + repeat("─", dashes / 2) + " \x1b[1m" + title.bytes + "\x1b[22m " +
-           repeat("─", dashes - dashes / 2) + "┐";
+    out += cursor_at(y++, left) + "┌" + repeat("─", dashes / 2) + " \x1b[1m" + title.bytes +
+           "\x1b[22m " + repeat("─", dashes - dashes / 2) + "┐";
     std::string blank = "│" + repeat(" ", span) + "│";
-    out += at(y++, left) + blank;
+    out += cursor_at(y++, left) + blank;
     for (const auto& r : rows)
-        out += at(y++, left) + "│" + repeat(" ", pad) + r.bytes +
+        out += cursor_at(y++, left) + "│" + repeat(" ", pad) + r.bytes +
                repeat(" ", span - pad - r.width) + "│";
-    out += at(y++, left) + blank;
+    out += cursor_at(y++, left) + blank;
 
     int x = left + 1 + std::max((span - buttons_width) / 2, 0), cursor = x + 2;
-    out += at(y, left) + "│" + at(y, left + 1 + span) + "│";
+    out += cursor_at(y, left) + "│" + cursor_at(y, left + 1 + span) + "│";
     for (std::size_t i = 0; i < n.buttons.size(); ++i) {
         bool lit = static_cast<int>(i) == chosen;
-        out += at(y, x) + (lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
+        out += cursor_at(y, x) + (lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
                (lit ? "\x1b[27m" : "");
         if (lit) cursor = x + 2;
         x += button_widths[i] + gap;
     }
     ++y;
-    out += at(y, left) + "└" + repeat("─", span) + "┘";
-    out += at(y - 1, cursor);
+    out += cursor_at(y, left) + "└" + repeat("─", span) + "┘";
+    out += cursor_at(y - 1, cursor);
     return out;
 }
 
@@ -308,28 +304,27 @@ int press(key k, bool yes_no, int& chosen) {
     return -1;
 }
 
+// The answer the keys read from the terminal give, or -1 while the notice
+// stays open; got < 0 (end of input) answers OK, or No.
+int answer_to(const unsigned char* buf, int got, bool yes_no, int& chosen) {
+    if (got < 0) return yes_no ? 0 : 1;
+    for (key k : keys({reinterpret_cast<const char*>(buf), static_cast<std::size_t>(got)}))
+        if (int answer = press(k, yes_no, chosen); answer >= 0) return answer;
+    return -1;
+}
+
 // A notice drawn on the alternate screen of a smart terminal, keys read from
 // the terminal. End of input answers OK, or No.
 bool framed(const notice& n, bool yes_no) {
     std::fflush(stdout);
     int chosen = 0, answer = -1;
     auto size = screen_size();
-    bool shown = false;
     while (answer < 0) {
         int was = chosen;
         // Not shown yet, or taken away by a stop (Ctrl+Z) and then continued.
-        if (!shown || !(term_changes() & changed_screen)) {
-            // ESC 7 saves the cursor and colours before the screen changes.
-            escape("\x1b\x37\x1b[?1049h", changed_screen);
-            escape(draw(n, chosen, size), 0);
-            shown = true;
-        }
+        if (enter_screen()) escape(draw(n, chosen, size), 0);
         unsigned char buf[64];
         int got = raw_read(buf, sizeof buf, 500);
-        if (got < 0) {
-            answer = yes_no ? 0 : 1;
-            break;
-        }
         if (got == 0) {
             auto now = screen_size();
             if (now != size) {
@@ -338,11 +333,10 @@ bool framed(const notice& n, bool yes_no) {
             }
             continue;
         }
-        for (key k : keys({reinterpret_cast<char*>(buf), static_cast<std::size_t>(got)}))
-            if ((answer = press(k, yes_no, chosen)) >= 0) break;
+        answer = answer_to(buf, got, yes_no, chosen);
         if (answer < 0 && chosen != was) escape(draw(n, chosen, size), 0);
     }
-    unescape("\x1b[?1049l\x1b\x38", changed_screen); // and ESC 8 restores them
+    leave_screen();
     return answer == 1;
 }
 
@@ -355,13 +349,7 @@ bool plain(const std::string& text, const std::string& caption, bool yes_no) {
     int chosen = 0, answer = -1;
     while (answer < 0) {
         unsigned char buf[64];
-        int got = raw_read(buf, sizeof buf, -1);
-        if (got < 0) {
-            answer = yes_no ? 0 : 1;
-            break;
-        }
-        for (key k : keys({reinterpret_cast<char*>(buf), static_cast<std::size_t>(got)}))
-            if ((answer = press(k, yes_no, chosen)) >= 0) break;
+        answer = answer_to(buf, raw_read(buf, sizeof buf, -1), yes_no, chosen);
     }
     write_all(fd, yes_no ? (answer == 1 ? "是\n" : "否\n") : "\n");
     return answer == 1;

@@ -1,7 +1,7 @@
 #include "text.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <utility>
 
 std::string del_space(std::string text) {
     std::size_t kept = text.size();
@@ -25,7 +25,6 @@ std::string int_string(int number) {
         digits += static_cast<char>('0' + (digit < 0 ? -digit : digit));
     }
     if (number < 0) digits += '-';
-    for (std::size_t i = 0; i < digits.size() / 2; ++i)
-        std::swap(digits[i], digits[digits.size() - 1 - i]);
+    std::reverse(digits.begin(), digits.end());
     return digits;
 }

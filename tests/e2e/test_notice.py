@@ -2,7 +2,6 @@
 program in a pseudo-terminal and read back through a terminal emulator."""
 
 import os
-import pickle
 import re
 import signal
 import subprocess
@@ -12,7 +11,7 @@ import pexpect
 import pyte
 import pytest
 
-from conftest import close_all, spawn_in_pty, term_env
+from conftest import Session, close_all, spawn_in_pty, term_env
 
 ROWS, COLS = 24, 80
 CAPTION = "下载服务器"
@@ -85,17 +84,8 @@ def find(screen, text):
     return None
 
 
-class Notice:
+class Notice(Session):
     """The notice program in a pseudo-terminal, with everything it wrote."""
-
-    def __init__(self, child, log, modes_file):
-        self.child = child
-        self.log = log
-        self.modes_file = modes_file
-
-    @property
-    def output(self):
-        return self.log.getvalue()
 
     @property
     def size(self):
@@ -118,10 +108,7 @@ class Notice:
         return self.child.match.group(1)
 
     def finish(self):
-        """Waits for the end; returns the terminal's modes as the program left them."""
-        self.child.expect(pexpect.EOF, timeout=10)
-        left = termios.tcgetattr(self.child.child_fd)
-        self.child.close()
+        left = super().finish()
         assert "Sanitizer" not in self.output
         return left
 
@@ -129,10 +116,6 @@ class Notice:
         """Waits for the end and checks that the program ended normally."""
         self.finish()
         assert (self.child.exitstatus, self.child.signalstatus) == (0, None)
-
-    def modes_before(self):
-        with open(self.modes_file, "rb") as f:
-            return pickle.load(f)
 
 
 @pytest.fixture
