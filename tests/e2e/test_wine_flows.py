@@ -20,28 +20,49 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
+class Display:
+    """An X server of the tests' own (Xvfb), for the message boxes."""
+
+    def __init__(self, folder):
+        self.log = open(folder / "xvfb.log", "w+")
+        read, write = os.pipe()
+        # A session of its own: no signal meant for the tests' group reaches it.
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=self.log, start_new_session=True)
+        os.close(write)
+        number = os.read(read, 16).decode().strip()
+        os.close(read)
+        assert number, "Xvfb did not start"
+        self.name = f":{number}"
+
+    def check(self):
+        """Fails the test, saying why, once the X server has ended."""
+        if self.xvfb.poll() is not None:
+            self.log.seek(0)
+            pytest.fail(f"Xvfb ended with status {self.xvfb.returncode}: {self.log.read()[-2000:]}")
+
+    def close(self):
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=10)
+        self.log.close()
+
+
 @pytest.fixture(scope="module")
-def display():
-    """A display of its own, for the message boxes."""
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = os.read(read, 16).decode().strip()
-    os.close(read)
-    assert number, "Xvfb did not start"
-    yield f":{number}"
-    xvfb.terminate()
-    xvfb.wait(timeout=10)
+def display(tmp_path_factory):
+    screen = Display(tmp_path_factory.mktemp("display"))
+    yield screen
+    screen.close()
 
 
 def press_enter_on_box(display, title, timeout=60):
     """Waits for the message box with this title and presses Enter in it."""
     # xdotool reads window names in its own locale: without UTF-8 a Chinese
     # title never matches.
-    env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
+    env = dict(os.environ, DISPLAY=display.name, LC_ALL="C.UTF-8")
     end = time.monotonic() + timeout
     while time.monotonic() < end:
+        display.check()
         found = subprocess.run(["xdotool", "search", "--name", title], env=env, capture_output=True, text=True)
         windows = found.stdout.split()
         if windows:
@@ -49,6 +70,7 @@ def press_enter_on_box(display, title, timeout=60):
                            capture_output=True, timeout=30)
             return
         time.sleep(0.2)
+    display.check()
     pytest.fail(f"no message box titled {title}")
 
 
@@ -66,7 +88,7 @@ def standins(build, tmp_path, display):
     shutil.copy2(build / "tests" / "standins" / "java.exe", java_folder / "java.exe")
     logs = {"ps": tmp_path / "ps.log", "java": tmp_path / "java.log"}
     env = {
-        "DISPLAY": display,
+        "DISPLAY": display.name,
         "WINEPATH": windows_path(build / "tests" / "standins"),
         "VELLOMAR_DIST_HOST": HOST,
         "VELLOMAR_PS_LOG": str(logs["ps"]),
