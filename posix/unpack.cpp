@@ -392,6 +392,7 @@ int compress(const std::string& src, const std::string& dest) {
     archive_write_set_format_zip(out.get());
     archive_write_set_options(out.get(), "zip:compression=deflate,zip:hdrcharset=UTF-8");
     bool ok = archive_write_open_fd(out.get(), fd) == ARCHIVE_OK;
+    if (!ok) say("无法写入 " + dest + "：" + library_error(out.get()));
     std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
     if (name.empty())
         name = fs::absolute(from, ec).lexically_normal().parent_path().filename().string();
@@ -401,10 +402,14 @@ int compress(const std::string& src, const std::string& dest) {
         ok = false;
     }
     out.reset();
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), to.c_str()) != 0) {
-        say("无法写入 " + dest + "：" + why(errno));
+    // Flushed to disk before it takes its name: a full disk shows here, and
+    // is said, rather than leaving a truncated archive behind.
+    int err = 0;
+    if (ok && fsync(fd) != 0) err = errno;
+    if (close(fd) != 0 && ok && !err) err = errno;
+    if (ok && !err && std::rename(temp.c_str(), to.c_str()) != 0) err = errno;
+    if (err) {
+        say("无法写入 " + dest + "：" + why(err));
         ok = false;
     }
     if (!ok) unlink(temp.c_str());

@@ -183,13 +183,14 @@ def test_links_inside_are_kept(build, tmp_path):
     assert os.readlink(tmp_path / "d/top") == "lib"
 
 
+def small_disk():
+    """Runs in the child: no file may grow past 100 kB, as on a nearly full disk."""
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+
 def test_full_disk_leaves_nothing_behind(build, tmp_path):
     make_zip(tmp_path / "a.zip", [("eula.txt", b"e"), ("big.bin", os.urandom(300000))])
-
-    def small_disk():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
-
     before = snapshot(tmp_path)
     done = expand(build, tmp_path, "a.zip", "d", preexec=small_disk)
     assert done.returncode != 0
@@ -236,6 +237,15 @@ def test_compress_refuses_to_overwrite(build, tmp_path):
     assert "已存在" in done.stderr.decode()
     assert (tmp_path / "out.zip").read_bytes() == b"precious"
     assert sorted(os.listdir(tmp_path)) == ["f.txt", "out.zip"]
+
+
+def test_compress_on_a_full_disk_says_so_and_leaves_nothing(build, tmp_path):
+    (tmp_path / "big.bin").write_bytes(os.urandom(300000))
+    before = snapshot(tmp_path)
+    done = run(build, tmp_path, "powershell Compress-Archive 'big.bin' 'out.zip'", preexec=small_disk)
+    assert done.returncode != 0
+    assert "磁盘空间不足" in done.stderr.decode()
+    assert snapshot(tmp_path) == before
 
 
 def test_missing_archive_is_reported(build, tmp_path):
