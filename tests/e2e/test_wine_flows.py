@@ -25,14 +25,22 @@ class Display:
 
     def __init__(self, folder):
         self.log = open(folder / "xvfb.log", "w+")
-        read, write = os.pipe()
-        # A session of its own: no signal meant for the tests' group reaches it.
+        self.read, write = os.pipe()
+        # A session of its own keeps signals meant for the tests' group away.
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
             pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=self.log, start_new_session=True)
         os.close(write)
-        number = os.read(read, 16).decode().strip()
-        os.close(read)
+        # Xvfb writes the number and the line end in two writes, and ends
+        # when the second finds nobody reading: read up to the line end, and
+        # keep the pipe open while it runs.
+        number = b""
+        while not number.endswith(b"\n"):
+            got = os.read(self.read, 16)
+            if not got:
+                break
+            number += got
+        number = number.decode().strip()
         assert number, "Xvfb did not start"
         self.name = f":{number}"
 
@@ -45,6 +53,7 @@ class Display:
     def close(self):
         self.xvfb.terminate()
         self.xvfb.wait(timeout=10)
+        os.close(self.read)
         self.log.close()
 
 
