@@ -1,10 +1,15 @@
 #include "files.h"
 
+#include "console.h"
 #include "posix/cmd.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,8 +55,41 @@ void cd(std::string path) {
     (void)failed;
 }
 
+bool enter(std::string path) {
+    return chdir(native(path).c_str()) == 0;
+}
+
 bool file_check(std::string path) {
     return access(native(path).c_str(), F_OK) == 0;
+}
+
+bool folder_check(std::string path) {
+    struct stat st;
+    return stat(native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool read_line(std::string path, std::string& line) {
+    std::FILE* in = std::fopen(native(path).c_str(), "r");
+    if (!in) return false;
+    line = cin_line(in);
+    std::fclose(in);
+    return true;
+}
+
+int hold_folder(std::string path) {
+    // The descriptor stays open, and so the lock held, until the process
+    // ends. Close-on-exec: a program started later, which may outlive the
+    // launcher, must not keep the folder locked.
+    int fd = open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int locked;
+    do
+        locked = flock(fd, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked == 0) return 1;
+    bool taken = errno == EWOULDBLOCK;
+    close(fd);
+    return taken ? 0 : -1;
 }
 
 std::int64_t file_size(const char* path) {

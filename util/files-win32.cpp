@@ -1,5 +1,8 @@
 #include "files.h"
 
+#include "console.h"
+
+#include <cstdio>
 #include <direct.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -15,8 +18,43 @@ void cd(std::string path) {
     SetCurrentDirectoryA(path.c_str());
 }
 
+bool enter(std::string path) {
+    return SetCurrentDirectoryA(path.c_str()) != FALSE;
+}
+
 bool file_check(std::string path) {
     return _access(path.c_str(), 0) == 0;
+}
+
+bool folder_check(std::string path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool read_line(std::string path, std::string& line) {
+    std::FILE* in = std::fopen(path.c_str(), "r");
+    if (!in) return false;
+    line = cin_line(in);
+    std::fclose(in);
+    return true;
+}
+
+int hold_folder(std::string path) {
+    // The handle asks to add files to the folder and lets nobody else ask for
+    // that while it is open: a second such open fails with a sharing
+    // violation, while entering, listing, reading and writing inside the
+    // folder, which never ask for that access on the folder itself, still
+    // work. Not inheritable, and never closed: it lasts as long as the process.
+    HANDLE folder = CreateFileA(path.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION ? 0 : -1;
+    // The flag opens files as well as folders; a file is not a folder to hold.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(folder, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 1;
+    CloseHandle(folder);
+    return -1;
 }
 
 std::int64_t file_size(const char* path) {

@@ -13,8 +13,24 @@ std::string get_cd();
 // Makes path the current directory; a change that fails leaves it as it was.
 void cd(std::string path);
 
+// Makes path the current directory as cd does; true when it now is.
+bool enter(std::string path);
+
 // True when path names an existing file or folder.
 bool file_check(std::string path);
+
+// True when path names an existing folder (or a link to one).
+bool folder_check(std::string path);
+
+// Reads the file's first line as cin_line reads a stream into line; false,
+// with line left as it was, when the file cannot be opened.
+bool read_line(std::string path, std::string& line);
+
+// Locks the folder for the rest of the run so that a second program asking
+// for the same lock is refused: 1 when locked, 0 when another process holds
+// the lock, -1 when the folder cannot be opened. Programs the process starts
+// do not inherit the lock.
+int hold_folder(std::string path);
 
 // Size of the file in bytes; 0 for a null path or one that cannot be examined.
 std::int64_t file_size(const char* path);

@@ -58,7 +58,12 @@ TEST(Cd, MissingPathLeavesItAlone) {
     for (const char* bad : {"nosuch", "nosuch\\deeper", "plain", ""}) {
         cd(bad);
         EXPECT_EQ(get_cd(), dir.path().string()) << "[" << bad << "]";
+        EXPECT_FALSE(enter(bad)) << "[" << bad << "]";
+        EXPECT_EQ(get_cd(), dir.path().string()) << "[" << bad << "]";
     }
+    fs::create_directory("there");
+    EXPECT_TRUE(enter("there"));
+    EXPECT_EQ(get_cd(), (dir / "there").string());
 }
 
 TEST(Cd, Backslashes) {
@@ -87,6 +92,22 @@ TEST(FileCheck, FilesAndFolders) {
     EXPECT_FALSE(file_check("vellomar\\1.12.2\\java"));
     EXPECT_FALSE(file_check("nosuch"));
     EXPECT_FALSE(file_check(""));
+    EXPECT_TRUE(folder_check(".\\vellomar\\1.12.2"));
+    EXPECT_FALSE(folder_check("vellomar\\1.12.2\\eula.txt"));
+    EXPECT_FALSE(folder_check("nosuch"));
+}
+
+TEST(HoldFolder, OneHolderAtATime) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("vellomar/1.12.2");
+    write_file("plain", "x");
+    // Each call opens the folder anew, as a second launcher would.
+    EXPECT_EQ(hold_folder(backslashed(dir / "vellomar")), 1);
+    EXPECT_EQ(hold_folder("vellomar"), 0);
+    EXPECT_EQ(hold_folder("vellomar\\1.12.2"), 1);
+    EXPECT_EQ(hold_folder("plain"), -1);
+    EXPECT_EQ(hold_folder("nosuch"), -1);
 }
 
 TEST(FileSize, SmallFiles) {
