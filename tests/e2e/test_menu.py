@@ -167,3 +167,23 @@ def test_banner_program_is_the_one_in_the_start_folder(launch, make_start):
     assert f"banner run in {folder}\r\n" in out
     assert f"banner run in {folder / 'vellomar'}\r\n" in out
     quit_with_3(s)
+
+
+@pytest.mark.parametrize(
+    "name, what",
+    [("back\\slash", "反斜杠 \\"), ('double"quote', '双引号 "'), ("tab\there", "控制字符（制表符）")],
+    ids=["backslash", "double quote", "tab"],
+)
+def test_start_folder_whose_path_cmd_cannot_carry_is_refused(launch, make_start, name, what):
+    folder = make_start(name)
+    s = launch(folder)
+    s.child.expect_exact("启动文件夹的路径中含有" + what)
+    left = s.finish()
+    assert s.child.exitstatus not in (0, None)
+    assert left == s.modes_before()
+    assert MENU[0] not in s.output
+    # Nothing made: not in the start folder, not beside it, not in a tree
+    # the path would name if the character were read as cmd reads it.
+    assert os.listdir(folder) == ["out_put_ver.exe"]
+    assert os.listdir(folder.parent) == [name]
+
