@@ -9,7 +9,6 @@
 #include "util/text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -63,6 +62,59 @@ void installing() {
     print("正在安装中\n");
 }
 
+// The server folder holds the extracted server.
+bool extracted() {
+    return file_check(".\\1.12.2\\eula.txt") && file_check(".\\1.12.2\\spigot-1.12.2.jar");
+}
+
+// The Java command file holds a Java command, read as the start reads it.
+bool java_saved() {
+    std::string line;
+    return read_line(".\\1.12.2\\java", line) && !del_space(line).empty();
+}
+
+// The server is installed: extracted, with a Java command to run it.
+bool complete() {
+    return extracted() && java_saved();
+}
+
+// Downloads the archive and extracts it into the server folder until the
+// extraction holds eula.txt.
+void fetch() {
+    int wait = 2;
+    for (;;) {
+        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+        for (;;) {
+            installing();
+            if (file_check("1.12.2.zip")) break;
+            downloads(".\\", download_address(), "1.12.2.zip");
+            if (!file_check("1.12.2.zip")) back_off(wait);
+        }
+        installing();
+        if (!file_check("1.12.2")) make_folder("1.12.2");
+        unzip("1.12.2.zip", ".\\1.12.2");
+        if (file_check(".\\1.12.2\\eula.txt")) return;
+        back_off(wait);
+    }
+}
+
+// Asks for the path of Java and appends it to the Java command file.
+void ask_java() {
+    shell("cls");
+    print("请输入Java(Java8)的路径(java.exe):");
+    java = cin_space();
+    // cmd's echo of nothing but blanks writes its own status line instead: a
+    // Java command file holding that would run it as a command.
+    if (!del_space(java).empty()) {
+        // The start reads the first line that is not empty: one left without
+        // a command, by an installation cut short, would hide the new one.
+        const std::string saved = ".\\1.12.2\\java";
+        if (file_check(saved) && !folder_check(saved) && !java_saved()) shell("del " + saved);
+        shell("echo " + java + " >> " + saved);
+    }
+    shell("cls");
+}
+
 void install() {
     shell("cls");
     banner();
@@ -82,32 +134,15 @@ void install() {
         shell("cls");
         return;
     }
-    if (file_check("1.12.2")) {
+    if (complete()) {
         mes("您已安装了此服务器", title);
         return;
     }
-    int wait = 2;
-    for (;;) {
-        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
-        for (;;) {
-            installing();
-            if (file_check("1.12.2.zip")) break;
-            downloads(".\\", download_address(), "1.12.2.zip");
-            if (!file_check("1.12.2.zip")) back_off(wait);
-        }
-        installing();
-        if (!file_check("1.12.2")) make_folder("1.12.2");
-        unzip("1.12.2.zip", ".\\1.12.2");
-        if (file_check(".\\1.12.2\\eula.txt")) break;
-        back_off(wait);
-    }
-    shell("cls");
-    print("请输入Java(Java8)的路径(java.exe):");
-    java = cin_space();
-    // cmd's echo of nothing but blanks writes its own status line instead: a
-    // Java command file holding that would run it as a command.
-    if (!del_space(java).empty()) shell("echo " + java + " >> .\\1.12.2\\java");
-    shell("cls");
+    // An installation cut short is finished from where it stopped: a server
+    // already extracted is kept as it is, eula.txt included, which its user
+    // may have changed.
+    if (!extracted()) fetch();
+    ask_java();
 }
 
 void start() {
@@ -122,17 +157,12 @@ void start() {
     cd("1.12.2");
     // The command is read from the file without taking standard input from
     // the keyboard: later prompts and the server's console still read it.
-    std::FILE* saved = std::fopen("java", "r");
-    if (!saved) {
+    if (!read_line("java", java)) {
         mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", title);
         return;
     }
-    java = cin_line(saved);
-    std::fclose(saved);
     if (del_space(java).empty()) {
-        mes("Java命令文件中没有Java命令，无法启动服务器。请删除服务器文件夹后按1重"
-            "新安装。",
-            title);
+        mes("Java命令文件中没有Java命令，无法启动服务器。请按1完成安装。", title);
         return;
     }
     shell("cls");

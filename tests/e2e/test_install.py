@@ -10,6 +10,10 @@ LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
         "\x1b[0;91m1\x1b[0;92m:\x1b[0;36m1.12.2\x1b[0;93m高配服务t器\r\n"
         "请选择要安装的服务器编号(红色的那个数字):")
 JAVA_PROMPT = "请输入Java(Java8)的路径(java.exe):"
+# What an installation leaves in the server folder; eula.txt as its user may
+# have set it.
+EULA = b"#accepted by hand\r\neula=true\r\n"
+JAR = b"the server jar already extracted"
 
 
 @pytest.fixture
@@ -63,11 +67,24 @@ def test_other_answers_clear_and_return(launch, start, site, answer):
     assert site.requests == []
 
 
-def test_installed_server_shows_the_notice(launch, start, site):
-    (start / "vellomar" / "1.12.2").mkdir(parents=True)
+def complete_install(work):
+    server = work / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    (server / "java").write_bytes(b"/usr/bin/java \n")
+
+
+@pytest.mark.parametrize("make, notice", [
+    (complete_install, "您已安装了此服务器"),
+], ids=["installed"])
+def test_notice_and_nothing_fetched(launch, start, site, make, notice):
+    work = start / "vellomar"
+    make(work)
+    before = sorted(str(p.relative_to(work)) for p in work.rglob("*"))
     s = open_install(launch, start, site)
     s.child.sendline("1")
-    s.child.expect_exact("您已安装了此服务器")
+    s.child.expect_exact(notice)
     # Nothing returns before the notice is answered.
     with pytest.raises(Exception):
         s.child.expect_exact("按3返回", timeout=1)
@@ -75,7 +92,39 @@ def test_installed_server_shows_the_notice(launch, start, site):
     s.menu()
     leave(s)
     assert site.requests == []
-    assert sorted(p.name for p in (start / "vellomar").iterdir()) == ["1.12.2"]
+    assert "正在安装中" not in s.output and JAVA_PROMPT not in s.output
+    assert sorted(str(p.relative_to(work)) for p in work.rglob("*")) == before
+
+
+@pytest.mark.parametrize("files, fetched", [
+    ({}, True),
+    ({"eula.txt": EULA}, True),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False),
+], ids=["server folder empty", "eula only", "eula and jar", "eula, jar and a blank java file"])
+def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, files, fetched):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    for name, data in files.items():
+        (server / name).write_bytes(data)
+    s = open_install(launch, start, site)
+    s.child.sendline("1")
+    answer_java(s)
+    leave(s)
+    assert "您已安装了此服务器" not in s.output
+    assert sorted(p.name for p in server.iterdir()) == ["eula.txt", "java", "spigot-1.12.2.jar"]
+    # The Java command on the first line, where the start reads it.
+    assert (server / "java").read_bytes() == b"/usr/bin/java \n"
+    if fetched:
+        assert site.requests == ["/" + ARCHIVE]
+        assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
+    else:
+        # Only the Java prompt: nothing downloaded, nothing there replaced.
+        assert site.requests == []
+        assert "正在安装中" not in s.output
+        assert not (start / "vellomar" / "1.12.2.zip").exists()
+        assert (server / "eula.txt").read_bytes() == EULA
+        assert (server / "spigot-1.12.2.jar").read_bytes() == JAR
 
 
 def test_an_old_archive_is_deleted_and_fetched_again(launch, start, site, demo_archive):

@@ -167,7 +167,7 @@ def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prom
     """With the server folder there, presses key, answers "1" at the prompt,
     closes the message box that follows and leaves; returns the session."""
     env, logs, java = standins
-    (start / "vellomar" / "1.12.2").mkdir(parents=True)
+    (start / "vellomar" / "1.12.2").mkdir(parents=True, exist_ok=True)
     s = launch_wine(start, env=env)
     s.menu()
     s.child.send(key)
@@ -181,6 +181,11 @@ def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prom
 
 
 def test_second_installation_shows_the_notice(launch_wine, start, standins, display):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(standins[2].encode("gbk") + b" \r\n")
     answer_1_then_close_the_box(launch_wine, start, standins, display, "1", "(红色的那个数字):")
     assert not standins[1]["ps"].exists()
 
