@@ -79,10 +79,15 @@ bool complete() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// extraction holds eula.txt.
-void fetch() {
+// extraction holds eula.txt. False when it cannot begin, a folder standing
+// where the archive goes.
+bool fetch() {
     int wait = 2;
     for (;;) {
+        if (folder_check("1.12.2.zip")) {
+            mes("1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。", title);
+            return false;
+        }
         if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
         for (;;) {
             installing();
@@ -93,7 +98,7 @@ void fetch() {
         installing();
         if (!file_check("1.12.2")) make_folder("1.12.2");
         unzip("1.12.2.zip", ".\\1.12.2");
-        if (file_check(".\\1.12.2\\eula.txt")) return;
+        if (file_check(".\\1.12.2\\eula.txt")) return true;
         back_off(wait);
     }
 }
@@ -141,7 +146,7 @@ void install() {
     // An installation cut short is finished from where it stopped: a server
     // already extracted is kept as it is, eula.txt included, which its user
     // may have changed.
-    if (!extracted()) fetch();
+    if (!extracted() && !fetch()) return;
     ask_java();
 }
 
@@ -154,7 +159,10 @@ void start() {
     print("请输入要启动的服务器的编号:");
     server = del_space(cin_space());
     if (server != "1") return;
-    cd("1.12.2");
+    if (!enter("1.12.2")) {
+        mes("服务器尚未安装，无法启动。请先按1安装服务器。", title);
+        return;
+    }
     // The command is read from the file without taking standard input from
     // the keyboard: later prompts and the server's console still read it.
     if (!read_line("java", java)) {
@@ -222,9 +230,17 @@ int main() {
         if (key < 0) return 0; // end of input: nobody is left to answer
         a = static_cast<char>(key);
         if (!file_check(vellomar)) make_folder(word(vellomar));
-        cd(vellomar);
+        bool usable = enter(vellomar);
+        if (a == '3') return 0;
+        // Without the working folder the flows would work wherever the
+        // current directory happens to be.
+        if (!usable && (a == '1' || a == '2')) {
+            mes("无法创建或进入工作文件夹 vellomar。请确认启动文件夹中没有名为 vellomar "
+                "的文件，并且启动文件夹可以写入。",
+                title);
+            continue;
+        }
         if (a == '1') install();
         if (a == '2') start();
-        if (a == '3') return 0;
     }
 }

@@ -75,9 +75,15 @@ def complete_install(work):
     (server / "java").write_bytes(b"/usr/bin/java \n")
 
 
+def archive_is_a_folder(work):
+    (work / "1.12.2.zip").mkdir(parents=True)
+    (work / "1.12.2.zip" / "inside.txt").write_text("kept\n")
+
+
 @pytest.mark.parametrize("make, notice", [
     (complete_install, "您已安装了此服务器"),
-], ids=["installed"])
+    (archive_is_a_folder, "1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。"),
+], ids=["installed", "archive is a folder"])
 def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     work = start / "vellomar"
     make(work)

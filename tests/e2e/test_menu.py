@@ -187,3 +187,20 @@ def test_start_folder_whose_path_cmd_cannot_carry_is_refused(launch, make_start,
     assert os.listdir(folder) == ["out_put_ver.exe"]
     assert os.listdir(folder.parent) == [name]
 
+
+def test_working_folder_that_cannot_be_made_runs_no_flow(launch, start):
+    (start / "vellomar").write_text("a file, not the working folder\n")
+    s = launch(start)
+    for key in "12":
+        s.menu()
+        s.key_awaited()
+        s.child.send(key)
+        s.child.expect_exact("无法创建或进入工作文件夹 vellomar")
+        s.child.send("\r")
+    s.menu()
+    quit_with_3(s)
+    # No prompt was shown, and nothing was installed in the start folder.
+    assert "请选择要安装的服务器编号" not in s.output and "请输入要启动的服务器的编号" not in s.output
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert (start / "vellomar").read_text() == "a file, not the working folder\n"
+

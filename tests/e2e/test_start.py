@@ -171,9 +171,15 @@ def test_java_path_with_blanks_typed_with_quotes(launch, start, dist_site, demo_
     (None, "找不到Java命令文件"),
     (b"", "Java命令文件中没有Java命令"),
     (b"   \n", "Java命令文件中没有Java命令"),
+    pytest.param("no server folder", "服务器尚未安装，无法启动。请先按1安装服务器。", id="no server folder"),
 ])
 def test_no_java_command_runs_nothing(launch, start, installed, java_file, message):
-    installed(java_file)
+    if java_file == "no server folder":
+        # A Java command file in the working folder is not the server's.
+        (start / "vellomar").mkdir()
+        (start / "vellomar" / "java").write_bytes((JAVA + " \n").encode())
+    else:
+        installed(java_file)
     s = launch(start)
     s.menu()
     choose_start(s)
