@@ -180,6 +180,9 @@ void start() {
     mes("服务器已关闭!", title);
 }
 
+// What a second launcher says, leaving the working folder to the first.
+const std::string busy = "启动文件夹中已有另一个启动器正在运行，请先关闭它再启动本程序。\n";
+
 // The name of the first character in path that the composed command lines
 // cannot carry, empty when there is none: a backslash reads as a separator,
 // a double quote ends a quoted word, a control character splits or ends one.
@@ -218,6 +221,13 @@ int main() {
               "，本程序无法使用此路径。请在路径中不含该字符的文件夹中启动本程序。\n");
         return 1;
     }
+    // The working folder is held for the whole run: two launchers in it would
+    // each take the other's downloads and extractions for leftovers.
+    int held = hold_folder(vellomar);
+    if (held == 0) {
+        print(busy);
+        return 1;
+    }
     for (;;) {
         shell("title " + title);
         setpos(0, 0);
@@ -231,6 +241,14 @@ int main() {
         a = static_cast<char>(key);
         if (!file_check(vellomar)) make_folder(word(vellomar));
         bool usable = enter(vellomar);
+        if (usable && held != 1) {
+            held = hold_folder(vellomar);
+            if (held == 0) {
+                print(busy);
+                return 1;
+            }
+            usable = held == 1;
+        }
         if (a == '3') return 0;
         // Without the working folder the flows would work wherever the
         // current directory happens to be.

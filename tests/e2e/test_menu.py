@@ -204,3 +204,23 @@ def test_working_folder_that_cannot_be_made_runs_no_flow(launch, start):
     assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
     assert (start / "vellomar").read_text() == "a file, not the working folder\n"
 
+
+def test_second_launcher_in_the_same_start_folder_leaves_the_first_alone(launch, start):
+    first = launch(start)
+    first.menu()
+    first.key_awaited()
+    first.child.send("x")  # the first pass makes the working folder and holds it
+    first.menu()
+    second = launch(start)
+    second.child.expect_exact("已有另一个启动器正在运行")
+    left = second.finish()
+    assert second.child.exitstatus not in (0, None)
+    assert left == second.modes_before()
+    assert MENU[0] not in second.output
+    # The first goes on: its key wait still answers, and it leaves as usual.
+    first.key_awaited()
+    first.child.send("x")
+    first.menu()
+    quit_with_3(first)
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert os.listdir(start / "vellomar") == []

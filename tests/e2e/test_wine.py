@@ -97,6 +97,25 @@ def test_missing_banner_program_shows_cmds_message_and_the_menu(launch_wine, mak
     assert os.listdir(folder) == ["vellomar"]
 
 
+def test_second_launcher_in_the_same_start_folder_leaves_the_first_alone(launch_wine, start):
+    first = launch_wine(start)
+    first.menu()
+    first.child.send("x")  # the first pass makes the working folder and holds it
+    first.menu()
+    second = launch_wine(start)
+    second.finish()
+    assert second.child.exitstatus not in (0, None)
+    shown = strip_escapes(second.output)
+    assert "已有另一个启动器正在运行" in shown
+    assert MENU[0] not in shown
+    # The first goes on: it still answers keys, and leaves as usual.
+    first.child.send("x")
+    first.menu()
+    quit_with_3(first)
+    assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
+    assert os.listdir(start / "vellomar") == []
+
+
 def pe_sections(image):
     """The PE image's sections: name -> (file offset, size)."""
     pe = struct.unpack_from("<I", image, 0x3C)[0]
