@@ -66,6 +66,9 @@ void restore_at_exit() {
     term_restore();
 }
 
+// Bytes read from the terminal that their reader did not use, oldest first.
+std::string unused;
+
 } // namespace
 
 bool smart() {
@@ -141,6 +144,13 @@ int tty() {
 }
 
 int raw_read(unsigned char* buf, int cap, int timeout_ms) {
+    if (!unused.empty() && cap > 0) {
+        size_t n = unused.size();
+        if (n > static_cast<size_t>(cap)) n = static_cast<size_t>(cap);
+        unused.copy(reinterpret_cast<char*>(buf), n);
+        unused.erase(0, n);
+        return static_cast<int>(n);
+    }
     int fd = tty();
     if (fd < 0 || !have_found) return -1;
     term_guard();
@@ -176,6 +186,16 @@ int raw_read(unsigned char* buf, int cap, int timeout_ms) {
     tcsetattr(fd, TCSANOW, &found);
     in_raw = 0;
     return got;
+}
+
+void unread(std::string_view bytes) {
+    unused.insert(0, bytes);
+}
+
+std::string take_unread() {
+    std::string bytes;
+    bytes.swap(unused);
+    return bytes;
 }
 
 void term_restore() {
