@@ -69,6 +69,15 @@ void term_guard();
 // finished (a download's temporary file); null forgets it. One at a time.
 void doomed(const char* path);
 
+// Names the command now running in the foreground (0: none). While it runs,
+// SIGTERM and SIGHUP sent to the program are passed on to it instead of
+// ending the program at once.
+void foreground(int pid);
+
+// Once the foreground command has ended: when a signal was passed on to it,
+// puts the terminal back and ends the program by that signal; else returns.
+void end_as_signalled();
+
 // Saves the terminal's modes before a command runs in the foreground.
 void term_save();
 
