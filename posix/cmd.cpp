@@ -288,9 +288,19 @@ int run(const std::vector<std::string>& argv) {
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    // SIGTERM and SIGHUP wait until the program is named as the one to pass
+    // them on to (and while it is forgotten again), so none can end the
+    // launcher in between and leave the program running on its own.
+    sigset_t ending, mask;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGHUP);
+    sigprocmask(SIG_BLOCK, &ending, &mask);
     pid_t pid;
     int err = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
     posix_spawnattr_destroy(&attr);
+    if (err == 0) foreground(pid);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     int status = 1;
     if (err != 0) {
         say(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
@@ -302,9 +312,13 @@ int run(const std::vector<std::string>& argv) {
             got = waitpid(pid, &ws, 0);
         } while (got < 0 && errno == EINTR);
         if (got == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        sigprocmask(SIG_BLOCK, &ending, nullptr);
+        foreground(0);
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
 
     term_reload();
+    end_as_signalled();
     sigaction(SIGINT, &old_int, nullptr);
     sigaction(SIGQUIT, &old_quit, nullptr);
     return status;

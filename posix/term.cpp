@@ -26,12 +26,30 @@ char doomed_path[4096]; // removed when a signal ends the program
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// The command running in the foreground (0: none), and a signal passed on to
+// it, to end by once it has ended.
+volatile sig_atomic_t foreground_pid;
+volatile sig_atomic_t held_signal;
+
 // The alternate screen, entered after saving the cursor and colours (ESC 7),
 // and left bringing them back (ESC 8).
 const char enter_alternate[] = "\x1b\x37\x1b[?1049h";
 const char leave_alternate[] = "\x1b[?1049l\x1b\x38";
 
+// While a command runs in the foreground, a signal that would end the
+// program goes on to the command, and ends the program once the command has
+// ended (it may need the time, to save its work): nothing is left running.
+bool pass_on(int sig) {
+    if (foreground_pid <= 0) return false;
+    int saved_errno = errno;
+    kill(foreground_pid, sig);
+    held_signal = sig;
+    errno = saved_errno;
+    return true;
+}
+
 void on_signal(int sig) {
+    if (pass_on(sig)) return;
     int saved_errno = errno;
     term_restore();
     if (doomed_path[0]) unlink(doomed_path);
@@ -65,6 +83,9 @@ void on_stop(int) {
 void restore_at_exit() {
     term_restore();
 }
+
+// Bytes read from the terminal that their reader did not use, oldest first.
+std::string unused;
 
 } // namespace
 
@@ -141,6 +162,13 @@ int tty() {
 }
 
 int raw_read(unsigned char* buf, int cap, int timeout_ms) {
+    if (!unused.empty() && cap > 0) {
+        size_t n = unused.size();
+        if (n > static_cast<size_t>(cap)) n = static_cast<size_t>(cap);
+        unused.copy(reinterpret_cast<char*>(buf), n);
+        unused.erase(0, n);
+        return static_cast<int>(n);
+    }
     int fd = tty();
     if (fd < 0 || !have_found) return -1;
     term_guard();
@@ -176,6 +204,16 @@ int raw_read(unsigned char* buf, int cap, int timeout_ms) {
     tcsetattr(fd, TCSANOW, &found);
     in_raw = 0;
     return got;
+}
+
+void unread(std::string_view bytes) {
+    unused.insert(0, bytes);
+}
+
+std::string take_unread() {
+    std::string bytes;
+    bytes.swap(unused);
+    return bytes;
 }
 
 void term_restore() {
@@ -214,6 +252,23 @@ void doomed(const char* path) {
     term_guard();
     doomed_path[0] = 0;
     if (path && std::strlen(path) < sizeof doomed_path) std::strcpy(doomed_path, path);
+}
+
+void foreground(int pid) {
+    if (pid > 0) term_guard();
+    foreground_pid = pid;
+}
+
+void end_as_signalled() {
+    int sig = held_signal;
+    if (!sig) return;
+    term_restore();
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
 }
 
 void term_save() {

@@ -46,8 +46,16 @@ int tty();
 
 // Waits up to timeout_ms (-1: without limit) for input on the terminal in raw
 // mode, then reads what arrived together (an escape sequence, a pasted run).
-// Returns the bytes read, 0 on timeout, -1 at end of input or on an error.
+// Bytes handed back with unread() come first, at once. Returns the bytes
+// read, 0 on timeout, -1 at end of input or on an error.
 int raw_read(unsigned char* buf, int cap, int timeout_ms);
+
+// Hands back bytes that raw_read() gave and their reader did not use, such as
+// keys typed after the one it took: they come before anything read later.
+void unread(std::string_view bytes);
+
+// Takes all the bytes handed back with unread() and not read since.
+std::string take_unread();
 
 // Puts the terminal back as it was found: line mode and echo, cursor, colours,
 // title. Safe to call from a signal handler, and more than once.
@@ -60,6 +68,15 @@ void term_guard();
 // Names a file to remove should a signal end the program before the file is
 // finished (a download's temporary file); null forgets it. One at a time.
 void doomed(const char* path);
+
+// Names the command now running in the foreground (0: none). While it runs,
+// SIGTERM and SIGHUP sent to the program are passed on to it instead of
+// ending the program at once.
+void foreground(int pid);
+
+// Once the foreground command has ended: when a signal was passed on to it,
+// puts the terminal back and ends the program by that signal; else returns.
+void end_as_signalled();
 
 // Saves the terminal's modes before a command runs in the foreground.
 void term_save();

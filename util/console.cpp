@@ -1,5 +1,9 @@
 #include "console.h"
 
+#ifndef _WIN32
+#include "posix/keys.h"
+#endif
+
 #include <cstdio>
 #include <iterator>
 
@@ -55,13 +59,28 @@ void slow_print(std::string text, int milliseconds) {
 std::string cin_line(std::FILE* in) {
     // A terminal's end of input (Ctrl+D) holds for one read only.
     std::clearerr(in);
-    int c;
-    while ((c = std::getc(in)) == '\n') {
-    }
     std::string line;
-    while (c != EOF && c != '\n') {
-        line += static_cast<char>(c);
-        c = std::getc(in);
+#ifndef _WIN32
+    // What was typed on the terminal after the last key comes first, as the
+    // Windows console leaves it for the line input after _getch.
+    if (in == stdin) {
+        int got;
+        while ((got = typed_line(line)) > 0 && line.empty()) {
+        }
+        if (got != 0) return line;
+    }
+#endif
+    int c;
+    while ((c = std::getc(in)) != EOF) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        // As text mode reads on Windows: a carriage return before the line
+        // feed belongs to the line end.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Empty lines before the line are skipped.
+        if (!line.empty()) break;
     }
     return line;
 }

@@ -30,11 +30,14 @@ void slow_print(std::string text, int milliseconds);
 bool pass(char key);
 
 // Waits for one key press without echo and returns its code; an arrow or
-// function key gives two codes (224 or 0, then the key's). -1 at end of input.
+// function key gives two codes (224 or 0, then the key's), any other escape
+// sequence the one code 27. Keys typed after it are left for the next call
+// and for cin_space(). -1 at end of input.
 int get_key();
 
 // Reads one line from standard input, skipping empty lines before it; the line
-// feed is not kept. Stops at end of input or on an error with what it has read.
+// feed, and a carriage return just before it, are not kept. Stops at end of
+// input or on an error with what it has read.
 std::string cin_space();
 
 // Reads one line from the stream as cin_space reads standard input.

@@ -6,7 +6,7 @@ import termios
 
 import pytest
 
-from conftest import MENU, TITLE, run_without_terminal, strip_escapes
+from conftest import ARCHIVE, MENU, TITLE, run_without_terminal, strip_escapes
 
 PUSH_TITLE = "\x1b[22;0t"
 SET_TITLE = f"\x1b]0;{TITLE}\x07"
@@ -18,6 +18,8 @@ POP_TITLE = "\x1b[23;0t"
 MENU_TEXT = "".join(line + "\r\n" for line in MENU)
 # What cmd says when a program is missing.
 NOT_FOUND = "不是内部或外部命令"
+INSTALL_PROMPT = "请选择要安装的服务器编号(红色的那个数字):"
+JAVA_PROMPT = "请输入Java(Java8)的路径(java.exe):"
 
 
 def quit_with_3(session):
@@ -45,8 +47,13 @@ def test_first_pass_sets_title_homes_runs_banner_then_yellow_menu(launch, start,
 
 @pytest.mark.parametrize(
     "key, passes",
-    [("x", 1), ("\r", 1), (" ", 1), ("0", 1), ("\x1b[A", 2), ("\x1bOP", 2)],
-    ids=["letter", "enter", "space", "digit 0", "arrow up", "F1"],
+    [("x", 1), ("\r", 1), (" ", 1), ("0", 1), ("\x1b[A", 2), ("\x1bOP", 2),
+     # A whole escape sequence is one key, its digits no menu keys: a modifier
+     # held with an arrow is dropped, any other sequence chooses nothing.
+     ("\x1b[1;5A", 2), ("\x1b[1;2C", 2), ("\x1b[25~", 1), ("\x1b[2J", 1), ("\x1b", 1),
+     ("\x1b1", 1), ("\x1b[1;3", 1)],
+    ids=["letter", "enter", "space", "digit 0", "arrow up", "F1", "ctrl+up", "shift+right",
+         "F13", "erase display", "escape", "alt+1", "cut short"],
 )
 def test_other_key_draws_the_whole_menu_again_without_echo(launch, start, key, passes):
     s = launch(start)
@@ -121,6 +128,29 @@ def test_without_a_terminal_keys_come_from_standard_input(build, start, data, pa
     assert out.endswith("".join(line + "\n" for line in MENU))
     if data:
         assert (start / "vellomar").is_dir()
+
+
+@pytest.mark.parametrize("writes", [["11\r"], ["11", "\r"]], ids=["in one write", "line end later"])
+def test_keys_typed_ahead_answer_the_prompt_after_the_key(launch, start, dist_site, demo_archive, writes):
+    dist_site.files[ARCHIVE] = demo_archive
+    s = launch(start, env=dist_site.env)
+    s.menu()
+    s.key_awaited()
+    s.child.send(writes[0])
+    # The first 1 chooses the installation; the rest is the answer, echoed
+    # when the prompt takes it.
+    s.child.expect_exact(INSTALL_PROMPT + "1")
+    for more in writes[1:]:
+        s.child.send(more)
+    s.child.expect_exact("正在安装中", timeout=30)
+    s.child.expect_exact(JAVA_PROMPT, timeout=30)
+    s.child.sendline("/usr/bin/java")
+    s.menu()
+    quit_with_3(s)
+    out = s.output
+    assert out.count(INSTALL_PROMPT) == 1
+    assert INSTALL_PROMPT + "1\r\n" in out
+    assert (start / "vellomar" / "1.12.2" / "java").read_bytes() == b"/usr/bin/java \n"
 
 
 def test_missing_banner_program_shows_cmds_message_and_the_menu(launch, make_start):

@@ -4,6 +4,7 @@ list line, the prompt, the server in the terminal, the closing notice."""
 import io
 import os
 import shutil
+import signal
 import zipfile
 
 import pexpect
@@ -129,6 +130,28 @@ def test_ctrl_c_stops_the_server_and_the_launcher_carries_on(launch, start, inst
     closing_notice(s)
     assert (server / "world" / "level.txt").exists()
     assert leave(s) == s.modes_before()
+
+
+@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGHUP], ids=["SIGTERM", "SIGHUP"])
+def test_signal_while_the_server_runs_stops_it_then_ends_the_launcher(launch, start, installed, sig):
+    server = installed()
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    s.child.expect_exact("Done", timeout=30)
+    with open(f"/proc/{s.child.pid}/task/{s.child.pid}/children") as f:
+        running = f.read().split()
+    assert len(running) == 1
+    s.child.kill(sig)
+    # The server hears of it and saves its world; the launcher waits for it.
+    s.child.expect_exact("Stopping the server (signal)")
+    s.child.expect_exact("Saved")
+    left = s.finish()
+    assert s.child.signalstatus == sig
+    assert left == s.modes_before()
+    assert not os.path.exists(f"/proc/{running[0]}")
+    assert (server / "world" / "level.txt").read_text() == "version=1.12.2\nsaves=1\n"
+    assert "服务器已关闭!" not in s.output
 
 
 def test_command_runs_in_the_server_folder_with_the_jar(launch, start, installed, tmp_path):

@@ -1,5 +1,6 @@
 #include "util/console.h"
 
+#include "posix/keys.h"
 #include "posix/term.h"
 #include "scratch.h"
 
@@ -85,9 +86,64 @@ TEST(CinSpace, EmptyInputStops) {
 }
 
 TEST(CinSpace, BytesPassUnchanged) {
-    std::string line = "\x01\x7f\x80\xff\xd6\xd0\r";
+    std::string line = "\x01\r\x7f\x80\xff\xd6\xd0";
     feed_stdin in(line + "\n");
     EXPECT_EQ(cin_space(), line);
+}
+
+TEST(CinSpace, CarriageReturnBeforeLineFeedEndsTheLine) {
+    // Read as text mode reads on Windows: CR LF is a line end, as LF is.
+    const std::pair<const char*, const char*> rows[] = {
+        {"1\r\n", "1"},     {"\r\n\r\n1\r\n", "1"}, {"1\r\r\n", "1\r"},       {"1\r", "1\r"},
+        {"a\rb\n", "a\rb"}, {"\r\n", ""},           {"\n\r\n 1 \r\n", " 1 "},
+    };
+    for (const auto& [input, line] : rows) {
+        feed_stdin in(input);
+        EXPECT_EQ(cin_space(), line) << testing::PrintToString(std::string(input));
+    }
+}
+
+TEST(Keys, OneKeyPressAtATime) {
+    // What a terminal sent, the bytes of the first key press in it (0: the
+    // sequence may go on) and _getch's codes for that key.
+    struct row {
+        std::string bytes;
+        std::size_t length;
+        std::string codes;
+    };
+    const row rows[] = {
+        {"11\r", 1, "1"},
+        {"\x1b[A1", 3, "\xe0H"},
+        {"\x1bOP", 3, std::string("\0;", 2)},
+        {"\x1b[1;5A1", 6, "\xe0H"},              // Ctrl+Up
+        {"\x1b[1;2C", 6, "\xe0M"},               // Shift+Right
+        {"\x1b[5;3~", 6, "\xe0I"},               // Alt+Page Up
+        {"\x1b[1;5P", 6, std::string("\0;", 2)}, // Ctrl+F1
+        {"\x1b[25~2", 5, "\x1b"},                // F13
+        {"\x1b[2J", 4, "\x1b"},
+        {"\x1b[?1;2c3", 7, "\x1b"}, // a terminal's answer
+        {"\x1b[[A", 4, std::string("\0;", 2)},
+        {"\x1b\x1b[A", 4, "\xe0H"}, // Alt+Up, sent as ESC and the arrow
+        {"\x1b\x1b\x31", 2, "\x1b"},
+        {"\x1b\x31", 2, "\x1b"}, // Alt+1
+        {"\x1bO\r", 2, "\x1b"},
+        {"\x1b[1;\r", 4, "\x1b"}, // cut off by a control character
+        {"\x1b", 0, "\x1b"},
+        {"\x1b[1;5", 0, "\x1b"},
+        {"\x1b[", 0, "\x1b"},
+        {"\x1bO", 0, "\x1b"},
+        {"\x1b\x1b", 0, "\x1b"},
+        {"\x1b\x1b[1", 0, "\x1b"},
+    };
+    for (const auto& r : rows) {
+        auto shown = testing::PrintToString(r.bytes);
+        EXPECT_EQ(key_length(r.bytes), r.length) << shown;
+        // A sequence that never goes on is taken as it stands.
+        std::string key = r.length ? r.bytes.substr(0, r.length) : r.bytes;
+        EXPECT_EQ(key_codes(key), r.codes) << shown;
+    }
+    EXPECT_EQ(key_length(""), 0u);
+    EXPECT_EQ(key_codes(""), "");
 }
 
 TEST(Print, WritesAtOnce) {
