@@ -222,6 +222,7 @@ class Site:
         self.stop.set()
         self.server.shutdown()
         self.server.server_close()
+        self.tags.clear()
 
 
 def wait_for(predicate, timeout=10.0):
