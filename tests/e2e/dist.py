@@ -23,6 +23,7 @@ class Site:
     /downgrade/NAME       a redirect to plain HTTP
     /drop/NAME            half the body, then the connection closes
     /stall/NAME           a few bytes, then nothing until the client gives up
+    /partial/NAME         206 Partial Content: the first half, though no range was asked for
     """
 
     def __init__(self, cert, key):
@@ -76,6 +77,11 @@ class Site:
                     self.wfile.flush()
                     self.close_connection = True
                     self.connection.shutdown(socket.SHUT_RDWR)
+                elif kind == "partial":
+                    body = site.files[rest[0]]
+                    half = len(body) // 2
+                    self.head(206, half, [("Content-Range", f"bytes 0-{half - 1}/{len(body)}")])
+                    self.wfile.write(body[:half])
                 elif kind == "stall":
                     body = site.files[rest[0]]
                     self.head(200, len(body))
