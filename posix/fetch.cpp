@@ -107,8 +107,9 @@ void draw(transfer& t, curl_off_t total, curl_off_t now_bytes, bool last) {
     if (total > 0 && speed > 0)
         line += "  剩余 " + clock_text(static_cast<double>(total - now_bytes) / speed);
     line += "\x1b[K";
-    write_all(STDOUT_FILENO, line);
+    // Recorded first: a signal right after the write still ends the line.
     open_line(true);
+    write_all(STDOUT_FILENO, line);
 }
 
 int on_progress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {

@@ -333,9 +333,9 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
     }
     // Each link was checked as it came; a later link on its way can still
     // turn it outward, so each is followed again through all of them.
-    for (const auto& [name, target] : links)
-        if (leads where = follow(links, name); where != leads::inside) {
-            say("拒绝解压 " + name + "：" + refusal(where));
+    for (const auto& link : links)
+        if (leads where = follow(links, link.first); where != leads::inside) {
+            say("拒绝解压 " + link.first + "：" + refusal(where));
             return false;
         }
     return true;
