@@ -107,6 +107,8 @@ void draw(transfer& t, curl_off_t total, curl_off_t now_bytes, bool last) {
     if (total > 0 && speed > 0)
         line += "  剩余 " + clock_text(static_cast<double>(total - now_bytes) / speed);
     line += "\x1b[K";
+    // Recorded first: a signal right after the write still ends the line.
+    open_line(true);
     write_all(STDOUT_FILENO, line);
 }
 
@@ -125,49 +127,37 @@ std::string write_failure(int err) {
     return err == ENOSPC ? "磁盘空间不足" : "无法写入文件";
 }
 
-// Why a transfer failed, in the words a user can act on.
-std::string cause(CURLcode code, long status, const transfer& t, const char* detail) {
-    std::string text;
+// Why a transfer failed, in the words a user can act on. curl's own text is
+// English and never shown.
+std::string cause(CURLcode code, long status, const transfer& t) {
     switch (code) {
     case CURLE_HTTP_RETURNED_ERROR:
         return bad_status(status);
     case CURLE_UNSUPPORTED_PROTOCOL:
-        text = "不支持的协议，只能使用 HTTPS";
-        break;
+        return "不支持的协议，只能使用 HTTPS";
     case CURLE_URL_MALFORMAT:
-        text = "地址格式不正确";
-        break;
+        return "地址格式不正确";
     case CURLE_COULDNT_RESOLVE_HOST:
-        text = "无法解析主机名";
-        break;
+        return "无法解析主机名";
     case CURLE_COULDNT_CONNECT:
-        text = "无法连接到服务器";
-        break;
+        return "无法连接到服务器";
     case CURLE_OPERATION_TIMEDOUT:
-        text = "连接超时或传输停滞";
-        break;
+        return "连接超时或传输停滞";
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CONNECT_ERROR:
-        text = "无法验证服务器的证书，连接被拒绝";
-        break;
+        return "无法验证服务器的证书，连接被拒绝";
     case CURLE_TOO_MANY_REDIRECTS:
-        text = "重定向次数过多";
-        break;
+        return "重定向次数过多";
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-        text = "连接中断，文件没有下载完整";
-        break;
+        return "连接中断，文件没有下载完整";
     case CURLE_WRITE_ERROR:
-        text = write_failure(t.write_errno);
-        break;
+        return write_failure(t.write_errno);
     default:
-        text = "下载出错";
-        break;
+        return "下载出错（错误码 " + std::to_string(static_cast<int>(code)) + "）";
     }
-    if (detail && *detail) text += std::string("（") + detail + "）";
-    return text;
 }
 
 void fail(const std::string& url, const std::string& why) {
@@ -196,7 +186,6 @@ int fetch(const std::string& url, const std::string& file) {
     }
     doomed(temp.c_str());
 
-    char detail[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
@@ -217,7 +206,6 @@ int fetch(const std::string& url, const std::string& file) {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall_seconds);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "vellomar");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     t.show = smart();
@@ -236,21 +224,26 @@ int fetch(const std::string& url, const std::string& file) {
     if (t.show && t.drew) {
         if (code == CURLE_OK) draw(t, expected, t.written, true);
         write_all(STDOUT_FILENO, "\n");
+        open_line(false);
     }
     curl_easy_cleanup(curl);
 
     std::string why;
     if (code != CURLE_OK)
-        why = cause(code, status, t, detail);
-    else if (status < 200 || status >= 300)
+        why = cause(code, status, t);
+    else if (status != 200)
+        // Only the whole resource counts: this request asked for no range,
+        // so 206 and the like are not it.
         why = bad_status(status);
     else if (expected >= 0 && expected != t.written)
         why = "连接中断，文件没有下载完整（收到 " + std::to_string(t.written) + " 字节，应为 " +
               std::to_string(expected) + " 字节）";
     else if (fsync(t.fd) != 0)
         why = write_failure(errno);
-    if (close(t.fd) != 0 && why.empty()) why = write_failure(errno);
+    // Renamed while still open, and so still locked against a sweep. Once
+    // flushed, closing has nothing left to fail on.
     if (why.empty() && std::rename(temp.c_str(), target.c_str()) != 0) why = "无法保存为 " + file;
+    close(t.fd);
     if (!why.empty()) {
         unlink(temp.c_str());
         doomed(nullptr);

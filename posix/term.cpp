@@ -1,5 +1,7 @@
 #include "term.h"
 
+#include "temp.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +14,8 @@
 
 namespace {
 
+enum : int { doomed_none, doomed_file, doomed_folder };
+
 // Everything below is read by the signal handlers, so it is plain data set up
 // before the handlers are installed.
 int tty_fd = -2;                  // -2: not opened yet
@@ -22,7 +26,9 @@ struct termios saved;             // modes put back after a command
 volatile sig_atomic_t have_saved;
 volatile sig_atomic_t changes; // changed_* bits
 struct termios raw_modes;
-char doomed_path[4096]; // removed when a signal ends the program
+char doomed_path[4096];            // removed when a signal ends the program
+volatile sig_atomic_t doomed_kind; // what doomed_path holds: doomed_none, _file or _folder
+volatile sig_atomic_t line_open;   // a line without its end is on screen
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -51,8 +57,10 @@ bool pass_on(int sig) {
 void on_signal(int sig) {
     if (pass_on(sig)) return;
     int saved_errno = errno;
+    if (line_open) write_all(STDOUT_FILENO, "\n");
     term_restore();
-    if (doomed_path[0]) unlink(doomed_path);
+    if (doomed_kind == doomed_file) unlink(doomed_path);
+    if (doomed_kind == doomed_folder) remove_tree(doomed_path);
     signal(sig, SIG_DFL);
     raise(sig);
     errno = saved_errno;
@@ -248,10 +256,19 @@ void term_guard() {
     if (old.sa_handler != SIG_IGN) signal(SIGTSTP, on_stop);
 }
 
-void doomed(const char* path) {
+void doomed(const char* path, bool folder) {
     term_guard();
-    doomed_path[0] = 0;
-    if (path && std::strlen(path) < sizeof doomed_path) std::strcpy(doomed_path, path);
+    // A handler never sees the name half written.
+    doomed_kind = doomed_none;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!path || std::strlen(path) >= sizeof doomed_path) return;
+    std::strcpy(doomed_path, path);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    doomed_kind = folder ? doomed_folder : doomed_file;
+}
+
+void open_line(bool open) {
+    line_open = open;
 }
 
 void foreground(int pid) {

@@ -65,9 +65,14 @@ void term_restore();
 // and on Ctrl+Z before the stop. Called once, before the first change.
 void term_guard();
 
-// Names a file to remove should a signal end the program before the file is
-// finished (a download's temporary file); null forgets it. One at a time.
-void doomed(const char* path);
+// Names a file, or with folder a folder and all it holds, to remove should a
+// signal end the program before it is finished (a download's temporary file,
+// an extraction's staging folder); null forgets it. One at a time.
+void doomed(const char* path, bool folder = false);
+
+// Records whether a line without its end (a progress line) is on screen: a
+// signal that ends the program ends the line first.
+void open_line(bool open);
 
 // Names the command now running in the foreground (0: none). While it runs,
 // SIGTERM and SIGHUP sent to the program are passed on to it instead of

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <locale.h>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,8 +39,9 @@ struct utf8_names {
 
 using reader = std::unique_ptr<archive, int (*)(archive*)>;
 
-// The user's words for a full disk or a refusal; empty for other errors.
-std::string plain_words(int err) {
+// The user's words for a system error number; otherwise for a number that
+// has none of its own (a generic number for it when otherwise is empty).
+std::string why(int err, const std::string& otherwise = "") {
     switch (err) {
     case ENOSPC:
     case EDQUOT:
@@ -48,21 +51,65 @@ std::string plain_words(int err) {
     case EPERM:
     case EROFS:
         return "拒绝访问";
+    case ENAMETOOLONG:
+        return "名称过长";
+    case EILSEQ:
+        return "名称无法转换";
+    case ENOENT:
+        return "路径不存在";
+    case ENOTDIR:
+        return "路径中的一项不是文件夹";
+    case EISDIR:
+    case EEXIST:
+    case ENOTEMPTY:
+        return "同名的文件或文件夹已存在";
+    case ELOOP:
+        return "经过的链接过多";
+    case EIO:
+        return "磁盘读写出错";
+    case ENOMEM:
+        return "内存不足";
+    case EMFILE:
+    case ENFILE:
+        return "打开的文件过多";
     default:
-        return "";
+        return otherwise.empty() ? "系统错误 " + std::to_string(err) : otherwise;
     }
 }
 
-std::string why(int err) {
-    std::string words = plain_words(err);
-    return words.empty() ? std::error_code(err, std::generic_category()).message() : words;
+// What went wrong in a libarchive handle, in the user's words: the system's
+// error by its words, otherwise for libarchive's own errors, which carry no
+// system error number. Its English text is never shown.
+std::string library_error(archive* a, const std::string& otherwise) {
+    int err = archive_errno(a);
+    return err > 0 ? why(err, otherwise) : otherwise;
 }
 
-std::string library_error(archive* a) {
-    std::string words = plain_words(archive_errno(a));
-    if (!words.empty()) return words;
-    const char* text = archive_error_string(a);
-    return text ? text : "未知错误";
+// libarchive's number for a file that is not what the reader expects (a
+// format error), which is EILSEQ where EFTYPE is not defined.
+constexpr int format_errno = EILSEQ;
+
+// True when the file ends as a zip archive does, with the record that ends its
+// central directory: a damaged archive does, one cut short does not.
+bool ends_whole(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return true;
+    // The record is 22 bytes, followed by a comment of at most 65535.
+    off_t size = std::min<off_t>(st.st_size, 22 + 65535);
+    std::vector<char> tail(static_cast<size_t>(size));
+    if (pread(fd, tail.data(), tail.size(), st.st_size - size) != size) return true;
+    const char record[] = {'P', 'K', 5, 6};
+    return std::search(tail.begin(), tail.end(), record, record + 4) != tail.end();
+}
+
+// Why reading the archive failed: the system's error, or the archive is cut
+// short or damaged. fd is the archive's file, name the entry being read or empty.
+std::string unreadable(const std::string& zip, int fd, archive* in, const std::string& name) {
+    int err = archive_errno(in);
+    std::string entry = name.empty() ? "" : "（" + name + "）";
+    if (err > 0 && err != format_errno && err != EINVAL)
+        return "无法读取压缩文件 " + zip + entry + "：" + why(err);
+    return "压缩文件 " + zip + (ends_whole(fd) ? " 已损坏" : " 不完整") + entry;
 }
 
 // The entry's name as a path relative to the destination, or empty when the
@@ -90,12 +137,72 @@ bool clean_name(std::string name, fs::path& out) {
     return true;
 }
 
-// A link's target, resolved from the link's folder, stays inside the destination.
-bool link_inside(const fs::path& name, const std::string& target) {
-    if (target.empty() || target[0] == '/' || target[0] == '\\') return false;
-    fs::path resolved = (name.parent_path() / target).lexically_normal();
-    return !resolved.empty() && *resolved.begin() != "..";
+// The links an archive makes: each link's name relative to the destination,
+// with its target as written.
+using link_map = std::map<std::string, std::string>;
+
+// The most links followed on the way to one target, as the system bounds them.
+constexpr int most_hops = 40;
+
+// Where a link leads, followed through the links the archive makes.
+enum class leads { inside, outside, loop };
+
+// Puts the parts of a name written with slashes in front of todo, dropping
+// empty parts and ".".
+void push_front(std::deque<std::string>& todo, const std::string& name) {
+    size_t end = name.size();
+    while (end > 0) {
+        size_t start = name.rfind('/', end - 1);
+        start = start == std::string::npos ? 0 : start + 1;
+        std::string part = name.substr(start, end - start);
+        if (!part.empty() && part != ".") todo.push_front(part);
+        end = start > 0 ? start - 1 : 0;
+    }
 }
+
+// Resolves the link at name part by part, as the system will, through every
+// link of the archive on the way, whether or not the end exists. A target
+// that starts with a separator is absolute on one system or the other.
+leads follow(const link_map& links, const fs::path& name) {
+    std::vector<std::string> at; // the folders passed so far, from the destination down
+    std::deque<std::string> todo;
+    push_front(todo, name.generic_string());
+    int hops = 0;
+    while (!todo.empty()) {
+        std::string part = std::move(todo.front());
+        todo.pop_front();
+        if (part == "..") {
+            if (at.empty()) return leads::outside;
+            at.pop_back();
+            continue;
+        }
+        at.push_back(std::move(part));
+        std::string path;
+        for (const auto& folder : at)
+            path += (path.empty() ? "" : "/") + folder;
+        auto link = links.find(path);
+        if (link == links.end()) continue;
+        if (++hops > most_hops) return leads::loop;
+        at.pop_back();
+        const std::string& target = link->second;
+        if (target.empty() || target[0] == '/' || target[0] == '\\') return leads::outside;
+        push_front(todo, target);
+    }
+    return leads::inside;
+}
+
+// Why a link that does not lead inside is refused.
+std::string refusal(leads where) {
+    return where == leads::loop ? "链接过多或成环" : "链接指向目标文件夹之外";
+}
+
+// A file descriptor, closed when it goes.
+struct closing {
+    int fd;
+    ~closing() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 // Makes a folder current for as long as it lives. Entries are written by
 // names relative to it, which spares a look at every folder above on each
@@ -118,8 +225,18 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
     reader in(archive_read_new(), archive_read_free);
     archive_read_support_format_zip(in.get());
     archive_read_set_options(in.get(), "zip:hdrcharset=CP936");
-    if (archive_read_open_filename(in.get(), zip.c_str(), 10240) != ARCHIVE_OK) {
-        say("无法打开压缩文件 " + zip + "：" + library_error(in.get()));
+    // Opened here, and read by descriptor: the names below are relative to
+    // the staging folder, which becomes current.
+    closing zip_file{open(zip.c_str(), O_RDONLY | O_CLOEXEC)};
+    int file = zip_file.fd;
+    if (file < 0) {
+        say("无法打开压缩文件 " + zip + "：" + why(errno));
+        return false;
+    }
+    if (archive_read_open_fd(in.get(), file, 10240) != ARCHIVE_OK) {
+        int err = archive_errno(in.get());
+        say("无法打开压缩文件 " + zip + "：" +
+            (err > 0 && err != format_errno ? why(err) : "不是zip压缩文件"));
         return false;
     }
     inside here(stage);
@@ -132,13 +249,21 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
                                                   ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                                   ARCHIVE_EXTRACT_SECURE_NODOTDOT);
 
-    std::vector<fs::path> links;
+    link_map links;
     for (;;) {
         archive_entry* entry;
         int r = archive_read_next_header(in.get(), &entry);
         if (r == ARCHIVE_EOF) break;
+        // A warning here is a name (or a link's target) in no character set
+        // the archive could be in; anything else is damage.
+        if (r == ARCHIVE_WARN &&
+            (!archive_entry_pathname(entry) ||
+             (archive_entry_filetype(entry) == AE_IFLNK && !archive_entry_symlink(entry)))) {
+            say("无法解压 " + zip + " 中的条目：名称无法转换");
+            return false;
+        }
         if (r != ARCHIVE_OK) {
-            say("压缩文件 " + zip + " 已损坏：" + library_error(in.get()));
+            say(unreadable(zip, file, in.get(), ""));
             return false;
         }
         const char* raw = archive_entry_pathname(entry);
@@ -149,28 +274,35 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
             return false;
         }
         if (rel.empty()) continue;
-        for (fs::path up = rel.parent_path(); !up.empty(); up = up.parent_path())
-            if (std::find(links.begin(), links.end(), up) != links.end()) {
+        auto type = archive_entry_filetype(entry);
+        // Nothing is written through a link of the archive, nor over one but
+        // by another link.
+        for (fs::path up = type == AE_IFLNK ? rel.parent_path() : rel; !up.empty();
+             up = up.parent_path())
+            if (links.count(up.generic_string())) {
                 say("拒绝解压 " + name + "：路径经过压缩文件中的链接");
                 return false;
             }
-        auto type = archive_entry_filetype(entry);
         if (archive_entry_hardlink(entry) ||
             (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK)) {
             say("拒绝解压 " + name + "：不是普通文件或文件夹");
             return false;
         }
+        if (archive_entry_is_encrypted(entry)) {
+            say("无法解压 " + name + "：条目已加密");
+            return false;
+        }
         if (type == AE_IFLNK) {
             const char* target = archive_entry_symlink(entry);
-            if (!target || !link_inside(rel, target)) {
-                say("拒绝解压 " + name + "：链接指向目标文件夹之外");
+            links[rel.generic_string()] = target ? target : "";
+            if (leads where = follow(links, rel); where != leads::inside) {
+                say("拒绝解压 " + name + "：" + refusal(where));
                 return false;
             }
-            links.push_back(rel);
         }
         archive_entry_copy_pathname(entry, rel.c_str());
         if (archive_write_header(out.get(), entry) != ARCHIVE_OK) {
-            say("无法解压 " + name + "：" + library_error(out.get()));
+            say("无法解压 " + name + "：" + library_error(out.get(), "无法创建"));
             return false;
         }
         if (type == AE_IFREG) {
@@ -179,37 +311,33 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
             la_int64_t offset;
             while ((r = archive_read_data_block(in.get(), &block, &size, &offset)) == ARCHIVE_OK) {
                 if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK) {
-                    say("无法解压 " + name + "：" + library_error(out.get()));
+                    say("无法解压 " + name + "：" + library_error(out.get(), "无法写入"));
                     return false;
                 }
             }
             // A CRC or size mismatch comes back as a warning: the entry is damaged.
             if (r != ARCHIVE_EOF) {
-                say("压缩文件 " + zip + " 已损坏（" + name + "）：" + library_error(in.get()));
+                say(unreadable(zip, file, in.get(), name));
                 return false;
             }
         }
         if (archive_write_finish_entry(out.get()) != ARCHIVE_OK) {
-            say("无法解压 " + name + "：" + library_error(out.get()));
+            say("无法解压 " + name + "：" + library_error(out.get(), "无法写入"));
             return false;
         }
     }
     if (archive_write_close(out.get()) != ARCHIVE_OK) {
-        say("无法解压到 " + stage.parent_path().string() + "：" + library_error(out.get()));
+        say("无法解压到 " + stage.parent_path().string() + "：" +
+            library_error(out.get(), "无法设置文件夹的属性"));
         return false;
     }
-    // Links were checked by name; now that all are in place, check where each
-    // really leads, through whatever other links lie on the way.
-    std::error_code ec;
-    fs::path root = fs::canonical(stage, ec);
-    for (const auto& rel : links) {
-        fs::path real = fs::weakly_canonical(stage / rel, ec);
-        auto [end, unused] = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
-        if (ec || end != root.end()) {
-            say("拒绝解压 " + rel.string() + "：链接指向目标文件夹之外");
+    // Each link was checked as it came; a later link on its way can still
+    // turn it outward, so each is followed again through all of them.
+    for (const auto& link : links)
+        if (leads where = follow(links, link.first); where != leads::inside) {
+            say("拒绝解压 " + link.first + "：" + refusal(where));
             return false;
         }
-    }
     return true;
 }
 
@@ -280,11 +408,15 @@ int expand(const std::string& zip, const std::string& dest_name) {
         return 1;
     }
     sweep(dest, "extract");
-    fs::path stage = temp_folder(dest, "extract");
+    int held;
+    fs::path stage = temp_folder(dest, "extract", held);
     if (stage.empty()) {
         say("无法解压到 " + dest_name + "：" + why(errno));
         return 1;
     }
+    // dest is absolute, and so the staging folder's name, which stays right
+    // while the extraction works inside it.
+    doomed(stage.c_str(), true);
     bool ok = extract_into(zip, stage);
     std::string clash;
     if (ok && existed && clashes(stage, dest, clash)) {
@@ -300,6 +432,8 @@ int expand(const std::string& zip, const std::string& dest_name) {
             ok = move_into(stage, dest);
     }
     fs::remove_all(stage, ec);
+    doomed(nullptr);
+    close(held);
     return ok ? 0 : 1;
 }
 
@@ -322,7 +456,7 @@ bool add(archive* out, const fs::path& path, const std::string& name) {
         return true; // devices, pipes and sockets have no place in a zip
     }
     if (archive_write_header(out, entry.get()) != ARCHIVE_OK) {
-        say("无法压缩 " + path.string() + "：" + library_error(out));
+        say("无法压缩 " + path.string() + "：" + library_error(out, "名称无法转换"));
         return false;
     }
     if (S_ISREG(st.st_mode)) {
@@ -336,7 +470,7 @@ bool add(archive* out, const fs::path& path, const std::string& name) {
         while ((n = read(fd, buf.data(), buf.size())) > 0 || (n < 0 && errno == EINTR)) {
             if (n > 0 && archive_write_data(out, buf.data(), static_cast<size_t>(n)) != n) {
                 close(fd);
-                say("无法压缩 " + path.string() + "：" + library_error(out));
+                say("无法压缩 " + path.string() + "：" + library_error(out, "无法写入"));
                 return false;
             }
         }
@@ -392,22 +526,24 @@ int compress(const std::string& src, const std::string& dest) {
     archive_write_set_format_zip(out.get());
     archive_write_set_options(out.get(), "zip:compression=deflate,zip:hdrcharset=UTF-8");
     bool ok = archive_write_open_fd(out.get(), fd) == ARCHIVE_OK;
-    if (!ok) say("无法写入 " + dest + "：" + library_error(out.get()));
+    if (!ok) say("无法写入 " + dest + "：" + library_error(out.get(), "无法打开文件"));
     std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
     if (name.empty())
         name = fs::absolute(from, ec).lexically_normal().parent_path().filename().string();
     ok = ok && add(out.get(), from, name);
     if (ok && archive_write_close(out.get()) != ARCHIVE_OK) {
-        say("无法写入 " + dest + "：" + library_error(out.get()));
+        say("无法写入 " + dest + "：" + library_error(out.get(), "压缩文件没有写完整"));
         ok = false;
     }
     out.reset();
     // Flushed to disk before it takes its name: a full disk shows here, and
-    // is said, rather than leaving a truncated archive behind.
+    // is said, rather than leaving a truncated archive behind. It is renamed
+    // while still open, and so still locked against a sweep; once flushed,
+    // closing has nothing left to fail on.
     int err = 0;
     if (ok && fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && ok && !err) err = errno;
     if (ok && !err && std::rename(temp.c_str(), to.c_str()) != 0) err = errno;
+    close(fd);
     if (err) {
         say("无法写入 " + dest + "：" + why(err));
         ok = false;

@@ -8,8 +8,9 @@
 // folder structure and replacing files that exist. All or nothing: entries go
 // to a staging folder beside dest and move into place only once every entry
 // has been read to its end without a warning. Entries that would land outside
-// dest (.., absolute names, links pointing out, devices) are refused. Names are
-// UTF-8 where the archive says so, else GBK. Returns 0, or 1 after printing why.
+// dest (.., absolute names, devices, links that lead out or loop, followed
+// through the archive's own links) are refused. Names are UTF-8 where the
+// archive says so, else GBK. Returns 0, or 1 after printing why in Chinese.
 int expand(const std::string& zip, const std::string& dest);
 
 // Compresses the file or folder src into a new zip archive dest (deflate; a

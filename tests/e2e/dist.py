@@ -48,6 +48,7 @@ class Site:
     /downgrade/NAME       a redirect to plain HTTP
     /drop/NAME            half the body, then the connection closes
     /stall/NAME           a few bytes, then nothing until the client gives up
+    /partial/NAME         206 Partial Content: the first half, though no range was asked for
 
     A file may also be registered as a list of bodies, served one per answer
     in turn (the last one ever after), as a file that changes between answers.
@@ -143,6 +144,11 @@ class Site:
                     body = site.files[rest[0]]
                     self.head(200, len(body))
                     self.body(body, len(body) // 2)
+                elif kind == "partial":
+                    body = site.files[rest[0]]
+                    half = len(body) // 2
+                    self.head(206, half, [("Content-Range", f"bytes 0-{half - 1}/{len(body)}")])
+                    self.body(body[:half])
                 elif kind == "stall":
                     body = site.files[rest[0]]
                     self.head(200, len(body))

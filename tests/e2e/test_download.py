@@ -1,7 +1,9 @@
 """Downloads through the Linux stand-in for PowerShell's curl, against a local
 HTTPS site: what arrives, and that a failure never leaves the file behind."""
 
+import io
 import os
+import re
 import signal
 import subprocess
 import time
@@ -9,6 +11,7 @@ import time
 import pexpect
 import pytest
 
+from conftest import strip_escapes
 from dist import Site, make_certificate, wait_for
 
 BODY = bytes(range(256)) * 4096  # 1 MiB
@@ -60,12 +63,15 @@ def test_ssl_cert_file_is_trusted_too(build, site, tmp_path):
     ("/redirect/11/big.bin", "重定向次数过多"),
     ("/downgrade/big.bin", "HTTPS"),
     ("/drop/big.bin", "没有下载完整"),
+    ("/partial/big.bin", "服务器返回状态 206"),
 ])
 def test_failures_leave_no_file(build, site, tmp_path, path, cause):
     done = fetch(build, tmp_path, site.url(path), trust=site.cert)
     err = done.stderr.decode()
     assert done.returncode != 0
     assert site.url(path) in err and cause in err, err
+    # In Chinese, but for the address and the protocol's name: none of curl's English.
+    assert not re.search(r"[A-Za-z]{4,}", err.replace(site.url(path), "").replace("HTTPS", "")), err
     assert leftovers(tmp_path) == []
 
 
@@ -100,18 +106,57 @@ def test_stalled_transfer_ends(build, site, tmp_path):
     assert leftovers(tmp_path) == []
 
 
-def test_interrupted_download_leaves_nothing(build, site, tmp_path):
+def signal_defaults():
+    """Runs in the child: the signals a terminal sends end it, whatever the tests ignore."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_DFL)
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP], ids=["int", "term", "hup"])
+def test_interrupted_download_leaves_nothing(build, site, tmp_path, sig):
+    env = dict(os.environ, CURL_CA_BUNDLE=site.cert, TERM="xterm")
+    child = pexpect.spawn(str(build / "vellomar-cmd"), [f"powershell curl  -o out.bin {site.url('/stall/big.bin')}"],
+                          cwd=str(tmp_path), env=env, encoding="utf-8", timeout=30, preexec_fn=signal_defaults)
+    child.logfile_read = log = io.StringIO()
+    try:
+        # The progress line is drawn once the first bytes are in.
+        child.expect(r"\x1b\[K")
+        assert any(n.startswith(".out.bin.part-") for n in leftovers(tmp_path))
+        if sig == signal.SIGINT:
+            child.sendintr()
+        else:
+            child.kill(sig)
+        child.expect(pexpect.EOF)
+        child.close()
+        assert child.signalstatus == sig
+    finally:
+        child.close(force=True)
+    assert leftovers(tmp_path) == []
+    # The progress line is ended: what follows starts at the left edge.
+    text = log.getvalue()
+    assert strip_escapes(text[text.rfind("\r "):]).endswith("\n"), repr(text[-200:])
+
+
+def test_a_second_download_leaves_the_first_ones_temporary_file(build, site, tmp_path):
     env = dict(os.environ, CURL_CA_BUNDLE=site.cert)
-    child = subprocess.Popen([str(build / "vellomar-cmd"), f"powershell curl  -o out.bin {site.url('/stall/big.bin')}"],
+    first = subprocess.Popen([str(build / "vellomar-cmd"), f"powershell curl  -o out.bin {site.url('/stall/big.bin')}"],
                              cwd=tmp_path, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        # The temporary file appears once the first bytes are in.
         assert wait_for(lambda: any(n.startswith(".out.bin.part-") for n in leftovers(tmp_path)))
-        child.send_signal(signal.SIGINT)
-        assert child.wait(timeout=10) == -signal.SIGINT
+        temp = leftovers(tmp_path)
+        second = fetch(build, tmp_path, site.url("/files/big.bin"), trust=site.cert)
+        assert second.returncode == 0, second.stderr.decode()
+        assert first.poll() is None
+        assert leftovers(tmp_path) == sorted(temp + ["out.bin"])
+        # Killed outright, it leaves its file to the next download's sweep.
+        first.kill()
+        first.wait()
+        third = fetch(build, tmp_path, site.url("/files/big.bin"), trust=site.cert)
+        assert third.returncode == 0, third.stderr.decode()
+        assert leftovers(tmp_path) == ["out.bin"]
     finally:
-        child.kill()
-    assert leftovers(tmp_path) == []
+        first.kill()
+        first.wait()
 
 
 def test_progress_is_drawn_on_a_terminal(build, site, tmp_path):

@@ -2,13 +2,18 @@
 Expand-Archive and Compress-Archive: structure, names, and all or nothing."""
 
 import os
+import re
 import resource
 import signal
 import stat
 import subprocess
+import time
 import zipfile
 
 import pytest
+
+# A run of Latin letters as libarchive's English messages hold them.
+ENGLISH = re.compile(r"[A-Za-z]{4,}")
 
 
 class RawName(zipfile.ZipInfo):
@@ -57,6 +62,23 @@ def run(build, folder, line, preexec=None, user=None):
 
 def expand(build, folder, zip_name, dest, **kw):
     return run(build, folder, f"powershell Expand-Archive -LiteralPath '{zip_name}' -DestinationPath '{dest}'", **kw)
+
+
+def own_words(message, names):
+    """The message without the names it was given: the stand-in's own words."""
+    for name in sorted(names, key=len, reverse=True):
+        message = message.replace(name, "")
+    return message
+
+
+def names_in(entries):
+    """The names and link targets of make_zip's entries."""
+    found = []
+    for name, data in entries:
+        found.append(name.filename if isinstance(name, zipfile.ZipInfo) else name)
+        if isinstance(name, zipfile.ZipInfo) and stat.S_ISLNK(name.external_attr >> 16):
+            found.append(data.decode())
+    return found
 
 
 def snapshot(folder):
@@ -122,33 +144,65 @@ def test_gbk_names_without_the_utf8_flag(build, tmp_path):
     assert snapshot(tmp_path / "d") == {"插件": None, "插件/说明.txt": b"gbk", "中文名.txt": b"utf8"}
 
 
-def damaged_cases(tmp_path):
-    good = make_zip(tmp_path / "good.zip", [("eula.txt", b"eula=true\n" * 100), ("big.bin", os.urandom(200000))])
-    data = good.read_bytes()
-    truncated = tmp_path / "truncated.zip"
-    truncated.write_bytes(data[: len(data) // 2])
-    # A stored entry whose bytes no longer match its CRC.
-    with zipfile.ZipFile(tmp_path / "crc.zip", "w", zipfile.ZIP_STORED) as z:
-        z.writestr("eula.txt", b"A" * 1000)
-    raw = bytearray((tmp_path / "crc.zip").read_bytes())
-    at = raw.index(b"A" * 1000)
-    raw[at + 500] = ord("B")
-    (tmp_path / "crc.zip").write_bytes(bytes(raw))
-    garbage = tmp_path / "garbage.zip"
-    garbage.write_bytes(b"this is not an archive" * 100)
-    return ["truncated.zip", "crc.zip", "garbage.zip"]
+def damaged_archive(folder, kind):
+    """Writes an archive of the kind that cannot be extracted; returns its file
+    name and the names of its entries."""
+    path = folder / f"{kind}.zip"
+    if kind == "not-a-zip":
+        path.write_bytes(b"this is not an archive" * 100)
+        return path.name, []
+    entries = {
+        "long-name": [("a" * 300 + ".txt", b"x")],
+        "clash": [("a/", None), ("a/x", b"1"), ("a", b"file")],
+        # 0xFF starts no character in GBK, and the entry does not say UTF-8.
+        "name": [(RawName(b"\xff\xfe\x80.txt"), b"x")],
+        "encrypted": [("eula.txt", b"eula=true\n" * 100)],
+    }.get(kind, [("eula.txt", b"eula=true\n" * 100), ("big.bin", os.urandom(200000))])
+    if kind == "crc":
+        # A stored entry whose bytes no longer match its CRC.
+        entries = [("eula.txt", b"A" * 1000)]
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+            z.writestr(*entries[0])
+    else:
+        make_zip(path, entries)
+    raw = bytearray(path.read_bytes())
+    if kind == "truncated":
+        raw = raw[: len(raw) // 2]
+    elif kind == "crc":
+        raw[raw.index(b"A" * 1000) + 500] = ord("B")
+    elif kind == "encrypted":
+        # The flag of traditional encryption, in the local and the central header.
+        for signature, at in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+            raw[raw.index(signature) + at] |= 1
+    path.write_bytes(bytes(raw))
+    return path.name, names_in(entries)
 
 
-def test_damaged_archives_leave_the_destination_unchanged(build, tmp_path):
+# Each kind of archive that cannot be extracted, with the words that say why.
+DAMAGED = [
+    ("truncated", "不完整"),
+    ("crc", "已损坏"),
+    ("not-a-zip", "不是zip压缩文件"),
+    ("encrypted", "已加密"),
+    ("long-name", "名称过长"),
+    ("name", "名称无法转换"),
+    ("clash", "已存在"),
+]
+
+
+@pytest.mark.parametrize("kind, words", DAMAGED, ids=[kind for kind, _ in DAMAGED])
+def test_damaged_archives_leave_the_destination_unchanged(build, tmp_path, kind, words):
     dest = tmp_path / "1.12.2"
     dest.mkdir()
     (dest / "mine.txt").write_bytes(b"keep")
-    for name in damaged_cases(tmp_path):
-        before = snapshot(tmp_path)
-        done = expand(build, tmp_path, name, "1.12.2")
-        assert done.returncode != 0, name
-        assert done.stderr.decode().strip(), name
-        assert snapshot(tmp_path) == before, name
+    name, entries = damaged_archive(tmp_path, kind)
+    before = snapshot(tmp_path)
+    done = expand(build, tmp_path, name, "1.12.2")
+    err = done.stderr.decode()
+    assert done.returncode != 0
+    assert words in err, err
+    assert not ENGLISH.search(own_words(err, [name, str(tmp_path)] + entries)), err
+    assert snapshot(tmp_path) == before
 
 
 @pytest.mark.parametrize("entries", [
@@ -161,16 +215,23 @@ def test_damaged_archives_leave_the_destination_unchanged(build, tmp_path):
     [link("d1/up", ".."), link("e", "d1/up/.."), ("e/evil.txt", b"x")],
     [link("d1/up", ".."), link("e", "d1/up/..")],
     [special("dev", stat.S_IFCHR)],
+    # A link to a target that does not exist, out through a link made before it...
+    [link("d/up", ".."), link("java", "d/up/../../rt-escaped.txt")],
+    # ...or after it.
+    [link("java", "d/up/../../rt-escaped.txt"), link("d/up", "..")],
+    [link("a", "b"), link("b", "a")],
 ], ids=["dotdot", "inner-dotdot", "absolute", "drive", "link-absolute", "link-up", "link-chain-write",
-        "link-chain", "device"])
+        "link-chain", "device", "link-dangling", "link-dangling-later", "link-loop"])
 def test_hostile_entries_are_refused(build, tmp_path, entries):
     work = tmp_path / "work"
     work.mkdir()
     make_zip(work / "h.zip", entries)
     before = snapshot(tmp_path)
     done = expand(build, work, "h.zip", "dest")
+    err = done.stderr.decode()
     assert done.returncode != 0
-    assert "拒绝" in done.stderr.decode()
+    assert "拒绝" in err
+    assert not ENGLISH.search(own_words(err, names_in(entries))), err
     assert snapshot(tmp_path) == before
     assert not os.path.exists("/tmp/evil-absolute.txt")
 
@@ -181,6 +242,74 @@ def test_links_inside_are_kept(build, tmp_path):
     assert done.returncode == 0, done.stderr.decode()
     assert (tmp_path / "d/lib/alias.txt").read_bytes() == b"r"
     assert os.readlink(tmp_path / "d/top") == "lib"
+
+
+@pytest.fixture(scope="module")
+def big_zip(tmp_path_factory):
+    """An archive that takes a while to extract: 256 MiB of zeros in 64 entries."""
+    path = tmp_path_factory.mktemp("big") / "big.zip"
+    chunk = bytes(4 << 20)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for i in range(64):
+            z.writestr(f"world/region/r.{i}.mca", chunk)
+    return path
+
+
+def signal_defaults():
+    """Runs in the child: the signals a terminal sends end it, whatever the tests ignore."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_DFL)
+
+
+def start_extraction(build, folder, zip_path):
+    """Starts extracting zip_path into folder/1.12.2; returns the process and its
+    staging folder as soon as the first entry is being written there."""
+    child = subprocess.Popen(
+        [str(build / "vellomar-cmd"), f"powershell Expand-Archive -LiteralPath '{zip_path}' -DestinationPath '1.12.2'"],
+        cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=signal_defaults)
+    end = time.monotonic() + 30
+    while time.monotonic() < end and child.poll() is None:
+        for name in os.listdir(folder):
+            try:
+                if name.startswith(".1.12.2.extract-") and os.listdir(folder / name):
+                    return child, folder / name
+            except FileNotFoundError:
+                pass
+    child.kill()
+    child.wait()
+    pytest.fail("the extraction was never seen under way")
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP], ids=["int", "term", "hup"])
+def test_a_signal_during_extraction_removes_its_staging_folder(build, tmp_path, big_zip, sig):
+    dest = tmp_path / "1.12.2"
+    dest.mkdir()
+    (dest / "mine.txt").write_bytes(b"keep")
+    before = snapshot(tmp_path)
+    child, _ = start_extraction(build, tmp_path, big_zip)
+    child.send_signal(sig)
+    assert child.wait(timeout=30) == -sig
+    assert snapshot(tmp_path) == before
+
+
+def test_a_sweep_spares_a_running_extraction_and_takes_a_killed_ones(build, tmp_path, big_zip):
+    make_zip(tmp_path / "small.zip", [("eula.txt", b"e")])
+    first, stage = start_extraction(build, tmp_path, big_zip)
+    try:
+        # Stopped, it holds its staging folder as long as the test likes.
+        first.send_signal(signal.SIGSTOP)
+        second = expand(build, tmp_path, "small.zip", "1.12.2")
+        assert second.returncode == 0, second.stderr.decode()
+        assert stage.is_dir()
+        first.kill()
+        first.wait()
+        third = expand(build, tmp_path, "small.zip", "1.12.2")
+        assert third.returncode == 0, third.stderr.decode()
+        assert sorted(os.listdir(tmp_path)) == ["1.12.2", "small.zip"]
+        assert snapshot(tmp_path / "1.12.2") == {"eula.txt": b"e"}
+    finally:
+        first.kill()
+        first.wait()
 
 
 def small_disk():

@@ -2,6 +2,7 @@
 // the Linux stand-in reads them.
 
 #include "posix/powershell.h"
+#include "posix/temp.h"
 #include "scratch.h"
 #include "util/archive.h"
 #include "util/files.h"
@@ -93,6 +94,29 @@ TEST(PowerShell, UnknownCommandsAndParametersAreRefused) {
         EXPECT_NE(err.text().find(r.message), std::string::npos) << err.text();
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// A staging folder is removed from a signal handler: all of it, whatever its
+// size and depth, and nothing a link in it points to.
+TEST(Staging, RemovedWholeWithoutFollowingLinks) {
+    namespace fs = std::filesystem;
+    scratch dir;
+    fs::create_directories(dir / "outside/kept");
+    write_file(dir / "outside/kept/file", "keep");
+    fs::path stage = dir / ".1.12.2.extract-abcdef";
+    fs::path deep = stage;
+    for (int i = 0; i < 20; ++i)
+        deep /= std::to_string(i);
+    fs::create_directories(deep);
+    // More names than one read of the folder returns.
+    for (int i = 0; i < 300; ++i)
+        write_file(stage / (std::to_string(i) + ".txt"), "x");
+    write_file(deep / "leaf", "x");
+    fs::create_directory_symlink(dir / "outside/kept", stage / "to-folder");
+    fs::create_symlink(dir / "outside/kept/file", deep / "to-file");
+    remove_tree(stage.c_str());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(stage)));
+    EXPECT_EQ(read_file(dir / "outside/kept/file"), "keep");
 }
 
 } // namespace
