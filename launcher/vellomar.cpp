@@ -67,10 +67,13 @@ bool extracted() {
     return file_check(".\\1.12.2\\eula.txt") && file_check(".\\1.12.2\\spigot-1.12.2.jar");
 }
 
+// The Java command file, named from the working folder.
+const std::string java_file = ".\\1.12.2\\java";
+
 // The Java command file holds a Java command, read as the start reads it.
 bool java_saved() {
     std::string line;
-    return read_line(".\\1.12.2\\java", line) && !del_space(line).empty();
+    return read_line(java_file, line) && !del_space(line).empty();
 }
 
 // The server is installed: extracted, with a Java command to run it.
@@ -103,20 +106,98 @@ bool fetch() {
     }
 }
 
-// Asks for the path of Java and appends it to the Java command file.
-void ask_java() {
-    shell("cls");
-    print("请输入Java(Java8)的路径(java.exe):");
-    java = cin_space();
-    // cmd's echo of nothing but blanks writes its own status line instead: a
-    // Java command file holding that would run it as a command.
-    if (!del_space(java).empty()) {
-        // The start reads the first line that is not empty: one left without
-        // a command, by an installation cut short, would hide the new one.
-        const std::string saved = ".\\1.12.2\\java";
-        if (file_check(saved) && !folder_check(saved) && !java_saved()) shell("del " + saved);
-        shell("echo " + java + " >> " + saved);
+// True when text holds nothing but blanks and tabs.
+bool blank_text(const std::string& text) {
+    return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+// The number that starts at text[at], moving at past it; -1 when none does.
+int number_at(const std::string& text, size_t& at) {
+    int value = -1;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (value > 99999) return -1;
+        value = (value < 0 ? 0 : value * 10) + (text[at] - '0');
     }
+    return value;
+}
+
+// The major version in what "java -version" printed, read after the first
+// `version "`: "17.0.9" is 17, and in the old form "1.8.0_392" the second
+// number is, 8. -1 when it cannot be read.
+int java_version(const std::string& printed) {
+    const std::string mark = "version \"";
+    size_t at = printed.find(mark);
+    if (at == std::string::npos) return -1;
+    at += mark.size();
+    int major = number_at(printed, at);
+    if (major == 1 && at < printed.size() && printed[at] == '.') major = number_at(printed, ++at);
+    return major;
+}
+
+// Asks for the path of Java until an answer runs and is accepted, and keeps it
+// in java as typed. Each answer runs with " -version" in the server folder,
+// where the start runs it, and its user sees which Java it is. False at end
+// of input.
+bool choose_java() {
+    shell("cls");
+    for (;;) {
+        print("请输入Java(Java8)的路径(java.exe):");
+        java = cin_space();
+        // The reader skips empty lines: nothing read is the end of input.
+        if (java.empty()) return false;
+        // cmd's echo of nothing but blanks writes its own status line instead:
+        // a Java command file holding that would run it as a command.
+        if (blank_text(java)) {
+            print("请输入Java的路径。\n");
+            continue;
+        }
+        std::string printed;
+        bool inside = enter("1.12.2");
+        int status = shell_output(java + " -version", printed);
+        if (inside) enter(vellomar);
+        if (status != 0) {
+            print("无法运行 " + java + "：找不到该程序，或它不是可运行的 Java。请重新输入。\n");
+            continue;
+        }
+        int major = java_version(printed);
+        if (major < 0 || major == 8) return true;
+        if (mes_yes_no("找到的 Java 版本是 " + int_string(major) +
+                           "，此服务器需要 Java 8。仍要使用这个 Java 吗？",
+                       title))
+            return true;
+    }
+}
+
+// Appends java to the Java command file with the echo form, as its first line:
+// the file goes first when replace is set, or when its first line holds no
+// command (left by an installation cut short), since the start reads the
+// first line that is not empty. Nothing reads the lines after it, which go
+// with the file. False when the file could not be removed.
+bool save_java(bool replace) {
+    if (file_check(java_file) && !folder_check(java_file) && (replace || !java_saved())) {
+        shell("del " + java_file);
+        if (file_check(java_file)) return false;
+    }
+    shell("echo " + java + " >> " + java_file);
+    return true;
+}
+
+// Asks for the path of Java and saves it in the Java command file.
+void ask_java() {
+    if (choose_java()) save_java(false);
+    shell("cls");
+}
+
+// Asks for the path of Java again and makes the answer the Java command
+// file's first line. Called by the start, with the server folder current.
+void reset_java() {
+    if (!enter(vellomar)) {
+        mes("无法进入工作文件夹 vellomar，Java的路径没有更改。", title);
+        return;
+    }
+    color("yellow");
+    if (choose_java() && !save_java(true))
+        mes("无法删除旧的Java命令文件，Java的路径没有更改。", title);
     shell("cls");
 }
 
@@ -175,6 +256,16 @@ void start() {
     }
     shell("cls");
     color("white");
+    // A command that cannot run at all would end at once, like a server that
+    // has stopped: it is tried first, with its version shown above the server.
+    std::string printed;
+    if (shell_output(java + " -version", printed) != 0) {
+        if (mes_yes_no("服务器无法启动：无法运行保存的Java命令 " + del_space(java) +
+                           "（找不到该程序，或它不是可运行的 Java）。要重新设置Java的路径吗？",
+                       title))
+            reset_java();
+        return;
+    }
     shell("title 服务器正在运行");
     shell(java + " -jar spigot-1.12.2.jar");
     mes("服务器已关闭!", title);

@@ -42,6 +42,30 @@ std::string reason(int err) {
     }
 }
 
+// Says text as say() does, and appends it with its line end to output when
+// there is one.
+void tell(std::string_view text, std::string* output) {
+    say(text);
+    if (output) {
+        output->append(text);
+        *output += '\n';
+    }
+}
+
+// Copies what arrives on fd to standard output and into output, until the
+// writing end is closed.
+void copy_out(int fd, std::string& output) {
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        std::string_view got(buf, static_cast<size_t>(n));
+        write_all(STDOUT_FILENO, got);
+        output.append(got);
+    }
+}
+
 bool is_flag(const std::string& word) {
     return word.size() == 2 && word[0] == '/';
 }
@@ -182,21 +206,21 @@ bool executable(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-int external(std::string_view line) {
+int external(std::string_view line, std::string* output) {
     auto argv = words(line);
     if (argv.empty()) return 0;
     std::string program = find_program(argv[0]);
     if (program.empty()) {
         std::string path = native(argv[0]);
         if (path.find('/') != std::string::npos && access(path.c_str(), F_OK) == 0) {
-            say("拒绝访问。");
+            tell("拒绝访问。", output);
             return 1;
         }
-        say("'" + argv[0] + "' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。");
+        tell("'" + argv[0] + "' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。", output);
         return 9009;
     }
     argv[0] = program;
-    return run(argv);
+    return run(argv, output);
 }
 
 } // namespace
@@ -261,11 +285,23 @@ std::string find_program(const std::string& name) {
     }
 }
 
-int run(const std::vector<std::string>& argv) {
+int run(const std::vector<std::string>& argv, std::string* output) {
     std::vector<char*> args;
     for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+
+    int pipe_fds[2] = {-1, -1};
+    if (output && pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        tell(reason(errno), output);
+        return 1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output) {
+        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+    }
 
     // As system() does: the launcher ignores SIGINT and SIGQUIT while it waits,
     // and the program starts with them at their defaults, since an ignored
@@ -297,15 +333,20 @@ int run(const std::vector<std::string>& argv) {
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, &mask);
     pid_t pid;
-    int err = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+    int err = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
     posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
     if (err == 0) foreground(pid);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
+    // Only the program holds the writing end now: its end is the pipe's end.
+    if (output) close(pipe_fds[1]);
     int status = 1;
     if (err != 0) {
-        say(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
-                           : reason(err == ENOENT ? ENOENT : EACCES));
+        tell(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
+                            : reason(err == ENOENT ? ENOENT : EACCES),
+             output);
     } else {
+        if (output) copy_out(pipe_fds[0], *output);
         int ws = 0;
         pid_t got;
         do {
@@ -317,6 +358,7 @@ int run(const std::vector<std::string>& argv) {
         sigprocmask(SIG_SETMASK, &mask, nullptr);
     }
 
+    if (output) close(pipe_fds[0]);
     term_reload();
     end_as_signalled();
     sigaction(SIGINT, &old_int, nullptr);
@@ -324,7 +366,7 @@ int run(const std::vector<std::string>& argv) {
     return status;
 }
 
-int cmd(std::string_view line) {
+int cmd(std::string_view line, std::string* output) {
     while (!line.empty() && blank(line.front()))
         line.remove_prefix(1);
     size_t end = 0;
@@ -344,5 +386,5 @@ int cmd(std::string_view line) {
     if (name == "del" || name == "erase") return del(rest);
     if (name == "echo") return echo(rest);
     if (name == "powershell") return powershell(rest);
-    return external(line);
+    return external(line, output);
 }

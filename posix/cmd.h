@@ -30,9 +30,14 @@ std::string find_program(const std::string& name);
 
 // Runs a program with its arguments in the foreground of this terminal and
 // waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
-// Returns its exit status (128 + signal when a signal ended it).
-int run(const std::vector<std::string>& argv);
+// With output, the program's standard output and standard error go to a pipe
+// whose bytes are copied to standard output as they come and appended to
+// *output. Returns its exit status (128 + signal when a signal ended it).
+int run(const std::vector<std::string>& argv, std::string* output = nullptr);
 
 // Carries out one command line and returns its exit status. Messages go to
-// standard error, in Chinese, as cmd words them.
-int cmd(std::string_view line);
+// standard error, in Chinese, as cmd words them. With output, a program the
+// line runs writes as run() describes, and the message for a program that
+// cannot be run (9009 when it is not found) is appended to *output as well;
+// built-in commands write as without it.
+int cmd(std::string_view line, std::string* output = nullptr);

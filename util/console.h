@@ -37,7 +37,7 @@ int get_key();
 
 // Reads one line from standard input, skipping empty lines before it; the line
 // feed, and a carriage return just before it, are not kept. Stops at end of
-// input or on an error with what it has read.
+// input or on an error with what it has read, so the line is empty only then.
 std::string cin_space();
 
 // Reads one line from the stream as cin_space reads standard input.

@@ -103,6 +103,22 @@ class Session:
         """Waits until the terminal is in the no-echo mode of the key wait."""
         assert self.child.waitnoecho(timeout=self.timeout), "the launcher never waited for a key"
 
+    def java_taken(self):
+        """Waits for the menu after a Java path was typed, answering Yes to
+        the question about its version that a Java other than 8 brings."""
+        if self.child.expect([MENU[-1] + r"\r*\n", "┘"], timeout=self.timeout) == 1:
+            self.key_awaited()
+            self.child.send("y")
+            self.menu()
+
+    def notice(self):
+        """Waits until a notice is drawn and awaits its keys; returns what it
+        shows, without blanks and frame, its rows read one after the other."""
+        self.child.expect_exact("┘", timeout=self.timeout)
+        self.key_awaited()
+        drawn = strip_escapes(self.output[self.output.rindex("\x1b[?1049h"):])
+        return re.sub(r"[\s│┌┐└┘─]", "", drawn)
+
     def modes(self):
         """The terminal's current modes, as tcgetattr reports them."""
         return termios.tcgetattr(self.child.child_fd)

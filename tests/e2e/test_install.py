@@ -1,6 +1,8 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import shutil
+
 import pytest
 
 from conftest import ARCHIVE
@@ -33,7 +35,7 @@ def open_install(launch, start, site):
 def answer_java(s, java="/usr/bin/java"):
     s.child.expect_exact(JAVA_PROMPT, timeout=30)
     s.child.sendline(java)
-    s.menu()
+    s.java_taken()
 
 
 def leave(s):
@@ -173,3 +175,89 @@ def test_archive_without_eula_starts_over(launch, start, site, demo_archive, tmp
     assert site.requests == ["/" + ARCHIVE] * 2
     assert (start / "vellomar" / "1.12.2" / "eula.txt").exists()
     assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
+
+
+# Stand-ins for java: what each prints to standard error for -version, and
+# its exit status.
+JAVAS = {
+    "java8": ('openjdk version "1.8.0_392"', 0),
+    "java17": ('openjdk version "17.0.9" 2023-10-17', 0),
+    "java21": ('java version "21" 2023-09-19 LTS', 0),
+    "failing": ('java version "1.8.0_392"\nError: Could not create the Java Virtual Machine.', 1),
+    "unreadable": ("prints no version", 0),
+}
+NOT_RUN = "：找不到该程序，或它不是可运行的 Java。请重新输入。"
+
+
+def stand_ins(folder):
+    """Writes the stand-ins into folder, each recording where it ran and with
+    what; returns the answers' names for them and the record."""
+    calls = folder / "calls"
+    paths = {}
+    for name, (text, status) in JAVAS.items():
+        path = paths[name] = folder / "javas" / name
+        path.parent.mkdir(exist_ok=True)
+        path.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
+                        f"printf '%s\\n' '{text}' >&2\nexit {status}\n")
+        path.chmod(0o755)
+    spaced = paths["spaced"] = folder / "my java" / "bin" / "java"
+    spaced.parent.mkdir(parents=True)
+    shutil.copy2(paths["java8"], spaced)
+    paths["plain"] = folder / "javas" / "plain"
+    paths["plain"].write_text("not a program\n")
+    paths["missing"] = folder / "javas" / "missing"
+    return paths, calls
+
+
+# Each step: the answer typed (None: end of input), then what follows it:
+# "saved", "refused" (the message, the prompt again), "blank" (the same), or
+# the notice about the version answered "yes" or "no".
+@pytest.mark.parametrize("steps, saved", [
+    ([("{missing}", "refused"), ("{java8}", "saved")], "{java8}"),
+    ([("   ", "blank"), ("\t", "blank"), ("{java8}", "saved")], "{java8}"),
+    ([("{java17}", "no"), ("{java17}", "yes")], "{java17}"),
+    ([("{java21}", "yes")], "{java21}"),
+    ([("{spaced}", "refused"), ('"{spaced}"', "saved")], '"{spaced}"'),
+    ([("{plain}", "refused"), ("{failing}", "refused"), ("{unreadable}", "saved")], "{unreadable}"),
+    ([(None, None)], None),
+], ids=["missing, then java 8", "blank, then java 8", "java 17: no, then yes", "java 21",
+        "blanks: unquoted, then quoted", "not a program, failing, no version", "end of input"])
+def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    paths, calls = stand_ins(tmp_path)
+    s = open_install(launch, start, site)
+    s.child.sendline("1")
+    for answer, then in steps:
+        s.child.expect_exact(JAVA_PROMPT, timeout=30)
+        if answer is None:
+            s.child.sendeof()
+            break
+        typed = answer.format(**paths)
+        s.child.sendline(typed)
+        # What the Java printed shows on screen.
+        ran = next((name for name in JAVAS if str(paths[name]) == typed), "java8" if typed[0] == '"' else None)
+        if ran:
+            s.child.expect_exact(JAVAS[ran][0].split("\n")[-1])
+        if then == "refused":
+            s.child.expect_exact("无法运行 " + typed + NOT_RUN)
+        elif then == "blank":
+            s.child.expect_exact("请输入Java的路径。")
+        elif then in ("yes", "no"):
+            version = {"java17": 17, "java21": 21}[ran]
+            shown = s.notice()
+            assert f"找到的Java版本是{version}，此服务器需要Java8。仍要使用这个Java吗？" in shown
+            s.child.send(then[0])
+    s.menu()
+    leave(s)
+    if saved is None:
+        assert not (server / "java").exists()
+    else:
+        # Only the accepted answer, as the echo form writes it.
+        assert (server / "java").read_bytes() == saved.format(**paths).encode() + b" \n"
+    # Each Java ran with -version in the server folder.
+    made = calls.read_text().splitlines() if calls.exists() else []
+    assert set(made) <= {f"{server}|-version"}
+    assert bool(made) == any(answer and "{" in answer and then != "refused" for answer, then in steps)

@@ -183,7 +183,7 @@ def test_java_path_with_blanks_typed_with_quotes(launch, start, dist_site, demo_
     s.child.sendline("1")
     s.child.expect_exact("(java.exe):", timeout=30)
     s.child.sendline(f'"{folder / "java"}"')
-    s.menu()
+    s.java_taken()
     choose_start(s)
     server_runs_then_stops(s)
     closing_notice(s)
@@ -211,3 +211,44 @@ def test_no_java_command_runs_nothing(launch, start, installed, java_file, messa
     s.menu()
     leave(s)
     assert RUNNING not in s.output and "服务器已关闭!" not in s.output
+
+
+@pytest.mark.parametrize("answer", ["no", "yes"])
+def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, installed, tmp_path, answer):
+    gone = tmp_path / "removed" / "java"  # a Java uninstalled since it was saved
+    server = installed(f"{gone} \n".encode())
+    calls = tmp_path / "calls"
+    java8 = tmp_path / "java8" / "java"
+    java8.parent.mkdir()
+    # Answers -version as Java 8 does; as the server, ends at once with a failure.
+    java8.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
+                     "[ \"$1\" = -version ] && { echo 'java version \"1.8.0_392\"' >&2; exit 0; }\n"
+                     "echo 'stand-in server'; exit 3\n")
+    java8.chmod(0o755)
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    # cmd's own words stay on screen under the notice.
+    s.child.expect_exact(f"'{gone}' 不是内部或外部命令")
+    assert (f"服务器无法启动：无法运行保存的Java命令{gone}（找不到该程序，或它不是可运行的Java）。"
+            "要重新设置Java的路径吗？") in s.notice()
+    s.child.send(answer[0])
+    if answer == "yes":
+        s.child.expect_exact(CLS + "请输入Java(Java8)的路径(java.exe):")
+        s.child.sendline(str(java8))
+        s.child.expect_exact('java version "1.8.0_392"')
+    s.menu()
+    assert RUNNING not in s.output and "服务器已关闭!" not in s.output
+    if answer == "no":
+        assert (server / "java").read_bytes() == f"{gone} \n".encode()
+        leave(s)
+        return
+    # The new command in place of the old one, as the echo form writes it.
+    assert (server / "java").read_bytes() == f"{java8} \n".encode()
+    # The next start runs it; a server that ran is closed whatever its status.
+    choose_start(s)
+    s.child.expect_exact("stand-in server")
+    closing_notice(s)
+    leave(s)
+    assert calls.read_text().splitlines() == [f"{server}|-version", f"{server}|-version",
+                                              f"{server}|-jar spigot-1.12.2.jar"]

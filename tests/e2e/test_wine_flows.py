@@ -158,9 +158,11 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     s.finish()
     assert s.child.exitstatus == 0
 
-    line, folder = logs["java"].read_bytes().decode("gbk").splitlines()
-    assert line == typed + "  -jar spigot-1.12.2.jar"
-    assert folder.lower() == windows_path(server).lower()
+    # At the prompt and before the server, " -version": cmd leaves the blank
+    # before the " 2>&1" that puts standard error on the pipe.
+    calls = logs["java"].read_bytes().decode("gbk").splitlines()
+    assert calls[0::2] == [typed + " -version ", typed + "  -version ", typed + "  -jar spigot-1.12.2.jar"]
+    assert {folder.lower() for folder in calls[1::2]} == {windows_path(server).lower()}
 
 
 def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prompt):
@@ -193,4 +195,38 @@ def test_second_installation_shows_the_notice(launch_wine, start, standins, disp
 def test_start_without_a_java_command_file(launch_wine, start, standins, display):
     s = answer_1_then_close_the_box(launch_wine, start, standins, display, "2", "请输入要启动的服务器的编号:")
     assert not standins[1]["java"].exists()
+    assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standins, display, tmp_path):
+    env, logs, _ = standins
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(b'"' + windows_path(tmp_path / "removed" / "java.exe").encode() + b'" \r\n')
+    folder = tmp_path / "爪哇 17" / "bin"
+    folder.mkdir(parents=True)
+    shutil.copy2(tmp_path / "Java 8" / "bin" / "java.exe", folder / "java.exe")
+    typed = f'"{windows_path(folder / "java.exe")}"'
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_VERSION": "17.0.9"})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    press_enter_on_box(display, "下载服务器")  # Yes: set the path again
+    wait_text(s, "请输入Java(Java8)的路径(java.exe):")
+    s.child.send("Z:\\nowhere\\java.exe\r")
+    wait_text(s, "无法运行 Z:\\nowhere\\java.exe：找不到该程序")
+    s.child.send(typed + "\r")
+    wait_text(s, 'java version "17.0.9"')
+    press_enter_on_box(display, "下载服务器")  # Yes: use Java 17 anyway
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
+    # Only the new Java ran, once, at the prompt.
+    line, ran_in = logs["java"].read_bytes().splitlines()
+    assert line == typed.encode("gbk") + b" -version "
+    assert ran_in.lower() == windows_path(server).lower().encode("gbk")
     assert "服务器正在运行" not in strip_escapes(s.output)

@@ -1,7 +1,9 @@
 // A stand-in for java.exe in the Windows build's tests under Wine. It appends
 // the command line it was given and the current folder to the file that
-// VELLOMAR_JAVA_LOG names, prints a line, reads one line of console input,
-// prints it back and ends.
+// VELLOMAR_JAVA_LOG names. Asked for -version, it prints the version that
+// VELLOMAR_JAVA_VERSION names (1.8.0_392 by default) to standard error, as
+// Java does, and ends. Otherwise it prints a line, reads one line of console
+// input, prints it back and ends.
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +12,7 @@
 #include <string>
 #include <windows.h>
 
-int main() {
+int main(int argc, char** argv) {
     char folder[MAX_PATH] = "";
     _getcwd(folder, sizeof folder);
     const char* line = GetCommandLineA();
@@ -18,6 +20,11 @@ int main() {
     if (FILE* log = std::fopen(log_name ? log_name : "java.log", "ab")) {
         std::fprintf(log, "%s\n%s\n", line, folder);
         std::fclose(log);
+    }
+    if (argc == 2 && std::strcmp(argv[1], "-version") == 0) {
+        const char* version = std::getenv("VELLOMAR_JAVA_VERSION");
+        std::fprintf(stderr, "java version \"%s\"\n", version ? version : "1.8.0_392");
+        return 0;
     }
     std::printf("stand-in server running\n");
     std::fflush(stdout);
