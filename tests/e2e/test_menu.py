@@ -145,7 +145,7 @@ def test_keys_typed_ahead_answer_the_prompt_after_the_key(launch, start, dist_si
     s.child.expect_exact("正在安装中", timeout=30)
     s.child.expect_exact(JAVA_PROMPT, timeout=30)
     s.child.sendline("/usr/bin/java")
-    s.menu()
+    s.java_taken()
     quit_with_3(s)
     out = s.output
     assert out.count(INSTALL_PROMPT) == 1
