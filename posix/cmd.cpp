@@ -1,5 +1,6 @@
 #include "cmd.h"
 
+#include "base.h"
 #include "powershell.h"
 #include "term.h"
 
@@ -200,28 +201,6 @@ int external(std::string_view line) {
 }
 
 } // namespace
-
-bool blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-void say(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    write_all(STDERR_FILENO, line);
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string native(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
 
 std::vector<std::string> words(std::string_view line) {
     std::vector<std::string> out;

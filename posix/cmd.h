@@ -7,22 +7,9 @@
 #include <string_view>
 #include <vector>
 
-// The native form of a path written with backslashes as separators.
-std::string native(std::string path);
-
-// True for the characters that separate words: blank and tab.
-bool blank(char c);
-
 // Splits a command line by cmd's rules: blanks separate words, double quotes
 // group blanks into a word and are removed.
 std::vector<std::string> words(std::string_view line);
-
-// Writes a message and a line end to standard error, as the stand-ins report.
-void say(std::string_view text);
-
-// The text with ASCII capitals made small: commands and switches are matched
-// without regard to case, as on Windows.
-std::string lower(std::string_view text);
 
 // Finds a program as cmd does: a name with a separator is a path, any other is
 // looked up in PATH. Empty when there is no such executable.

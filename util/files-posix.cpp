@@ -1,6 +1,6 @@
 #include "files.h"
 
-#include "posix/cmd.h"
+#include "posix/base.h"
 
 #include <dirent.h>
 #include <filesystem>
