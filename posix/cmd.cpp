@@ -1,7 +1,6 @@
 #include "cmd.h"
 
 #include "base.h"
-#include "powershell.h"
 #include "term.h"
 
 #include <algorithm>
@@ -200,6 +199,18 @@ int external(std::string_view line) {
     return run(argv);
 }
 
+// Hands the rest of a "powershell" line, as it stands, to the PowerShell
+// stand-in: its quoting is PowerShell's, not cmd's.
+int to_powershell(std::string_view line, std::string_view rest) {
+    std::string program = powershell_program();
+    if (program.empty()) {
+        std::string name = words(line)[0];
+        say("'" + name + "' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。");
+        return 9009;
+    }
+    return run({program, std::string(rest)});
+}
+
 } // namespace
 
 std::vector<std::string> words(std::string_view line) {
@@ -238,6 +249,16 @@ std::string find_program(const std::string& name) {
         if (end == std::string::npos) return {};
         start = end + 1;
     }
+}
+
+std::string powershell_program() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof self)) return {};
+    std::string path = fs::path(std::string(self, static_cast<size_t>(n)))
+                           .replace_filename("vellomar-powershell")
+                           .string();
+    return executable(path) ? path : std::string();
 }
 
 int run(const std::vector<std::string>& argv) {
@@ -289,16 +310,18 @@ int run(const std::vector<std::string>& argv) {
     return status;
 }
 
-int cmd(std::string_view line) {
+std::pair<std::string, std::string_view> command_of(std::string_view line) {
     while (!line.empty() && blank(line.front()))
         line.remove_prefix(1);
     size_t end = 0;
     while (end < line.size() && !blank(line[end]))
         ++end;
-    std::string name = lower(line.substr(0, end));
-    // The rest starts after the one blank that ends the command's name.
-    std::string_view rest = end < line.size() ? line.substr(end + 1) : std::string_view();
+    return {lower(line.substr(0, end)),
+            end < line.size() ? line.substr(end + 1) : std::string_view()};
+}
 
+int cmd(std::string_view line) {
+    auto [name, rest] = command_of(line);
     if (name == "cls") return cls();
     if (name == "title") {
         set_title(rest);
@@ -308,6 +331,6 @@ int cmd(std::string_view line) {
     if (name == "rmdir" || name == "rd") return rmdir(rest);
     if (name == "del" || name == "erase") return del(rest);
     if (name == "echo") return echo(rest);
-    if (name == "powershell") return powershell(rest);
+    if (name == "powershell") return to_powershell(line, rest);
     return external(line);
 }

@@ -2,9 +2,11 @@
 
 // The Linux stand-in for the Windows command interpreter: carries out the
 // command lines the launcher composes, with cmd's meaning, in this process.
+// PowerShell's lines go to the program of its own that stands in for it.
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Splits a command line by cmd's rules: blanks separate words, double quotes
@@ -15,10 +17,18 @@ std::vector<std::string> words(std::string_view line);
 // looked up in PATH. Empty when there is no such executable.
 std::string find_program(const std::string& name);
 
+// The PowerShell stand-in, vellomar-powershell in the folder of the running
+// program. Empty when there is no such executable.
+std::string powershell_program();
+
 // Runs a program with its arguments in the foreground of this terminal and
 // waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
 // Returns its exit status (128 + signal when a signal ended it).
 int run(const std::vector<std::string>& argv);
+
+// A command line's command name, made small, and the rest of the line, which
+// starts after the one blank that ends the name; blanks before it are skipped.
+std::pair<std::string, std::string_view> command_of(std::string_view line);
 
 // Carries out one command line and returns its exit status. Messages go to
 // standard error, in Chinese, as cmd words them.

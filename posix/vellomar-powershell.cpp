@@ -1,0 +1,18 @@
+// The PowerShell stand-in as a program of its own, as PowerShell is on
+// Windows: vellomar-powershell 'curl  -o FILE URL' carries out the command
+// (several arguments are joined with blanks) and exits with its status. The
+// cmd stand-in runs it, from the running program's folder, for every line
+// that begins with "powershell".
+
+#include "powershell.h"
+
+#include <string>
+
+int main(int argc, char** argv) {
+    std::string command;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) command += ' ';
+        command += argv[i];
+    }
+    return powershell(command) & 0xff;
+}
