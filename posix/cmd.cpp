@@ -302,6 +302,15 @@ int run(const std::vector<std::string>& argv) {
             got = waitpid(pid, &ws, 0);
         } while (got < 0 && errno == EINTR);
         if (got == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        // Ctrl+C ended the program: it was meant for us as well, and does here
+        // what it would have done had it reached us.
+        if (got == pid && WIFSIGNALED(ws) && WTERMSIG(ws) == SIGINT &&
+            old_int.sa_handler != SIG_IGN) {
+            term_reload();
+            term_restore();
+            sigaction(SIGINT, &old_int, nullptr);
+            raise(SIGINT);
+        }
     }
 
     term_reload();

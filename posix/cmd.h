@@ -23,7 +23,9 @@ std::string powershell_program();
 
 // Runs a program with its arguments in the foreground of this terminal and
 // waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
-// Returns its exit status (128 + signal when a signal ended it).
+// Returns its exit status (128 + signal when a signal ended it). A program
+// ended by SIGINT (Ctrl+C) ends this one too, as shells take it, unless SIGINT
+// is ignored here: the terminal is put back and SIGINT raised.
 int run(const std::vector<std::string>& argv);
 
 // A command line's command name, made small, and the rest of the line, which

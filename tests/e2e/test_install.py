@@ -1,15 +1,20 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import signal
+
 import pytest
 
 from conftest import ARCHIVE
+from dist import wait_for
 
 CLS = "\x1b[H\x1b[2J\x1b[3J"
 LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
         "\x1b[0;91m1\x1b[0;92m:\x1b[0;36m1.12.2\x1b[0;93m高配服务t器\r\n"
         "请选择要安装的服务器编号(红色的那个数字):")
 JAVA_PROMPT = "请输入Java(Java8)的路径(java.exe):"
+# What the launcher writes last when it puts the terminal back.
+RESET, POP_TITLE = "\x1b[0m", "\x1b[23;0t"
 
 
 @pytest.fixture
@@ -118,3 +123,18 @@ def test_archive_without_eula_starts_over(launch, start, site, demo_archive, tmp
     assert site.requests == ["/" + ARCHIVE] * 2
     assert (start / "vellomar" / "1.12.2" / "eula.txt").exists()
     assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
+
+
+def test_ctrl_c_during_the_download_ends_the_launcher_and_leaves_nothing(launch, start, dist_site):
+    # The site never answers: the download waits until it is interrupted.
+    dist_site.files[ARCHIVE] = lambda: dist_site.stop.wait(60) and None
+    s = open_install(launch, start, dist_site)
+    s.child.sendline("1")
+    work = start / "vellomar"
+    assert wait_for(lambda: any(p.name.startswith(".1.12.2.zip.part-") for p in work.iterdir()))
+    s.child.sendintr()
+    left = s.finish()
+    assert s.child.signalstatus == signal.SIGINT
+    assert left == s.modes_before()
+    assert s.output.endswith(RESET + POP_TITLE)
+    assert list(work.iterdir()) == []
