@@ -5,10 +5,14 @@
 // that begins with "powershell".
 
 #include "powershell.h"
+#include "term.h"
 
 #include <string>
 
 int main(int argc, char** argv) {
+    // Armed before any work, so that a signal that ends the program finds the
+    // handlers that put the terminal back and remove the file being written.
+    term_guard();
     std::string command;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) command += ' ';
