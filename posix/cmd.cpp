@@ -1,6 +1,6 @@
 #include "cmd.h"
 
-#include "powershell.h"
+#include "base.h"
 #include "term.h"
 
 #include <algorithm>
@@ -223,29 +223,19 @@ int external(std::string_view line, std::string* output) {
     return run(argv, output);
 }
 
+// Hands the rest of a "powershell" line, as it stands, to the PowerShell
+// stand-in: its quoting is PowerShell's, not cmd's.
+int to_powershell(std::string_view line, std::string_view rest) {
+    std::string program = powershell_program();
+    if (program.empty()) {
+        std::string name = words(line)[0];
+        say("'" + name + "' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。");
+        return 9009;
+    }
+    return run({program, std::string(rest)});
+}
+
 } // namespace
-
-bool blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-void say(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    write_all(STDERR_FILENO, line);
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string native(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
 
 std::vector<std::string> words(std::string_view line) {
     std::vector<std::string> out;
@@ -283,6 +273,16 @@ std::string find_program(const std::string& name) {
         if (end == std::string::npos) return {};
         start = end + 1;
     }
+}
+
+std::string powershell_program() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof self)) return {};
+    std::string path = fs::path(std::string(self, static_cast<size_t>(n)))
+                           .replace_filename("vellomar-powershell")
+                           .string();
+    return executable(path) ? path : std::string();
 }
 
 int run(const std::vector<std::string>& argv, std::string* output) {
@@ -356,6 +356,15 @@ int run(const std::vector<std::string>& argv, std::string* output) {
         sigprocmask(SIG_BLOCK, &ending, nullptr);
         foreground(0);
         sigprocmask(SIG_SETMASK, &mask, nullptr);
+        // Ctrl+C ended the program: it was meant for us as well, and does here
+        // what it would have done had it reached us.
+        if (got == pid && WIFSIGNALED(ws) && WTERMSIG(ws) == SIGINT &&
+            old_int.sa_handler != SIG_IGN) {
+            term_reload();
+            term_restore();
+            sigaction(SIGINT, &old_int, nullptr);
+            raise(SIGINT);
+        }
     }
 
     if (output) close(pipe_fds[0]);
@@ -366,16 +375,18 @@ int run(const std::vector<std::string>& argv, std::string* output) {
     return status;
 }
 
-int cmd(std::string_view line, std::string* output) {
+std::pair<std::string, std::string_view> command_of(std::string_view line) {
     while (!line.empty() && blank(line.front()))
         line.remove_prefix(1);
     size_t end = 0;
     while (end < line.size() && !blank(line[end]))
         ++end;
-    std::string name = lower(line.substr(0, end));
-    // The rest starts after the one blank that ends the command's name.
-    std::string_view rest = end < line.size() ? line.substr(end + 1) : std::string_view();
+    return {lower(line.substr(0, end)),
+            end < line.size() ? line.substr(end + 1) : std::string_view()};
+}
 
+int cmd(std::string_view line, std::string* output) {
+    auto [name, rest] = command_of(line);
     if (name == "cls") return cls();
     if (name == "title") {
         set_title(rest);
@@ -385,6 +396,6 @@ int cmd(std::string_view line, std::string* output) {
     if (name == "rmdir" || name == "rd") return rmdir(rest);
     if (name == "del" || name == "erase") return del(rest);
     if (name == "echo") return echo(rest);
-    if (name == "powershell") return powershell(rest);
+    if (name == "powershell") return to_powershell(line, rest);
     return external(line, output);
 }

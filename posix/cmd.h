@@ -2,38 +2,37 @@
 
 // The Linux stand-in for the Windows command interpreter: carries out the
 // command lines the launcher composes, with cmd's meaning, in this process.
+// PowerShell's lines go to the program of its own that stands in for it.
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
-
-// The native form of a path written with backslashes as separators.
-std::string native(std::string path);
-
-// True for the characters that separate words: blank and tab.
-bool blank(char c);
 
 // Splits a command line by cmd's rules: blanks separate words, double quotes
 // group blanks into a word and are removed.
 std::vector<std::string> words(std::string_view line);
 
-// Writes a message and a line end to standard error, as the stand-ins report.
-void say(std::string_view text);
-
-// The text with ASCII capitals made small: commands and switches are matched
-// without regard to case, as on Windows.
-std::string lower(std::string_view text);
-
 // Finds a program as cmd does: a name with a separator is a path, any other is
 // looked up in PATH. Empty when there is no such executable.
 std::string find_program(const std::string& name);
+
+// The PowerShell stand-in, vellomar-powershell in the folder of the running
+// program. Empty when there is no such executable.
+std::string powershell_program();
 
 // Runs a program with its arguments in the foreground of this terminal and
 // waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
 // With output, the program's standard output and standard error go to a pipe
 // whose bytes are copied to standard output as they come and appended to
-// *output. Returns its exit status (128 + signal when a signal ended it).
+// *output. Returns its exit status (128 + signal when a signal ended it). A
+// program ended by SIGINT (Ctrl+C) ends this one too, as shells take it, unless
+// SIGINT is ignored here: the terminal is put back and SIGINT raised.
 int run(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// A command line's command name, made small, and the rest of the line, which
+// starts after the one blank that ends the name; blanks before it are skipped.
+std::pair<std::string, std::string_view> command_of(std::string_view line);
 
 // Carries out one command line and returns its exit status. Messages go to
 // standard error, in Chinese, as cmd words them. With output, a program the

@@ -1,6 +1,6 @@
 #include "fetch.h"
 
-#include "cmd.h"
+#include "base.h"
 #include "temp.h"
 #include "term.h"
 

@@ -1,6 +1,6 @@
 #include "powershell.h"
 
-#include "cmd.h"
+#include "base.h"
 #include "fetch.h"
 #include "unpack.h"
 

@@ -105,15 +105,6 @@ bool smart() {
     return yes;
 }
 
-void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-}
-
 void escape(std::string_view seq, int change) {
     if (!smart()) return;
     term_guard();

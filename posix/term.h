@@ -3,6 +3,9 @@
 // The terminal under the Linux build: escape sequences for what the Windows
 // console does through its API, raw key reads, and putting everything back.
 
+// Whatever draws on the terminal writes with write_all.
+#include "base.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,9 +17,6 @@ enum : int { changed_colour = 1, changed_cursor = 2, changed_title = 4, changed_
 // True when standard output is a terminal that understands escape sequences
 // (decided once: isatty and a TERM other than "dumb").
 bool smart();
-
-// Writes all of text to the file descriptor, retrying short and interrupted writes.
-void write_all(int fd, std::string_view text);
 
 // Writes an escape sequence to a smart terminal and records what it changes;
 // writes nothing when output is not a smart terminal.

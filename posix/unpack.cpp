@@ -1,6 +1,6 @@
 #include "unpack.h"
 
-#include "cmd.h"
+#include "base.h"
 #include "temp.h"
 #include "term.h"
 

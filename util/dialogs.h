@@ -1,5 +1,9 @@
 #pragma once
 
+// Notices (notice-posix.cpp, notice-win32.cpp), sound (sound-posix.cpp,
+// sound-win32.cpp: the library vellomar_sound, linked only by who plays one)
+// and the clock (clock.cpp).
+
 #include <string>
 
 // Shows a modal notice titled caption with text and an OK button; returns once

@@ -1,7 +1,7 @@
 #include "files.h"
 
 #include "console.h"
-#include "posix/cmd.h"
+#include "posix/base.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,6 +4,7 @@ HTTPS site: what arrives, and that a failure never leaves the file behind."""
 import io
 import os
 import re
+import shutil
 import signal
 import subprocess
 import time
@@ -169,3 +170,15 @@ def test_progress_is_drawn_on_a_terminal(build, site, tmp_path):
     assert child.exitstatus == 0
     assert "100%" in child.before and "\x1b[K" in child.before and "1.0 MiB" in child.before
     assert (tmp_path / "out.bin").read_bytes() == BODY
+
+
+def test_without_the_powershell_stand_in_cmd_says_so(build, tmp_path):
+    # The cmd stand-in looks for it beside the program it runs in, only there.
+    alone = tmp_path / "alone"
+    alone.mkdir()
+    shutil.copy2(build / "vellomar-cmd", alone)
+    done = subprocess.run([str(alone / "vellomar-cmd"), "powershell curl  -o out.bin https://127.0.0.1:9/x"],
+                          cwd=tmp_path, capture_output=True, timeout=30)
+    assert done.returncode == 9009 & 0xff
+    assert done.stderr.decode() == "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"
+    assert leftovers(tmp_path) == ["alone"]

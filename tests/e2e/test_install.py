@@ -2,10 +2,12 @@
 from a local HTTPS distribution site."""
 
 import shutil
+import signal
 
 import pytest
 
 from conftest import ARCHIVE
+from dist import wait_for
 
 CLS = "\x1b[H\x1b[2J\x1b[3J"
 LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
@@ -16,6 +18,8 @@ JAVA_PROMPT = "请输入Java(Java8)的路径(java.exe):"
 # have set it.
 EULA = b"#accepted by hand\r\neula=true\r\n"
 JAR = b"the server jar already extracted"
+# What the launcher writes last when it puts the terminal back.
+RESET, POP_TITLE = "\x1b[0m", "\x1b[23;0t"
 
 
 @pytest.fixture
@@ -261,3 +265,18 @@ def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved)
     made = calls.read_text().splitlines() if calls.exists() else []
     assert set(made) <= {f"{server}|-version"}
     assert bool(made) == any(answer and "{" in answer and then != "refused" for answer, then in steps)
+
+
+def test_ctrl_c_during_the_download_ends_the_launcher_and_leaves_nothing(launch, start, dist_site):
+    # The site never answers: the download waits until it is interrupted.
+    dist_site.files[ARCHIVE] = lambda: dist_site.stop.wait(60) and None
+    s = open_install(launch, start, dist_site)
+    s.child.sendline("1")
+    work = start / "vellomar"
+    assert wait_for(lambda: any(p.name.startswith(".1.12.2.zip.part-") for p in work.iterdir()))
+    s.child.sendintr()
+    left = s.finish()
+    assert s.child.signalstatus == signal.SIGINT
+    assert left == s.modes_before()
+    assert s.output.endswith(RESET + POP_TITLE)
+    assert list(work.iterdir()) == []

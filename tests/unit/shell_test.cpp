@@ -1,5 +1,6 @@
 #include "util/shell.h"
 
+#include "posix/base.h"
 #include "posix/cmd.h"
 #include "posix/term.h"
 #include "scratch.h"

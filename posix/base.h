@@ -1,0 +1,23 @@
+#pragma once
+
+// The bottom of the Linux stand-in layer: the small helpers every stand-in
+// uses. It includes nothing of the system's own.
+
+#include <string>
+#include <string_view>
+
+// True for the characters that separate words: blank and tab.
+bool blank(char c);
+
+// The native form of a path written with backslashes as separators.
+std::string native(std::string path);
+
+// The text with ASCII capitals made small: commands and switches are matched
+// without regard to case, as on Windows.
+std::string lower(std::string_view text);
+
+// Writes all of text to the file descriptor, retrying short and interrupted writes.
+void write_all(int fd, std::string_view text);
+
+// Writes a message and a line end to standard error, as the stand-ins report.
+void say(std::string_view text);
