@@ -81,8 +81,8 @@ def shown_boxes(display, title):
 
 
 def viewable(display, window):
-    """Whether the window still exists and is shown; Wine unmaps a box as soon
-    as it is closed, and destroys it only after a while."""
+    """Whether the window still exists and is shown. Wine leaves a box that
+    took its key shown for about two seconds, then destroys its window."""
     info = x_client(display, "xwininfo", "-id", window)
     return info.returncode == 0 and "Map State: IsViewable" in info.stdout
 
@@ -96,7 +96,7 @@ def focus(display, window):
     return done.returncode == 0
 
 
-def press_enter_on_box(display, title, session=None, timeout=60, closing=10):
+def press_enter_on_box(display, title, session=None, timeout=60, closing=15):
     """Waits for the message box with this title to be shown, gives it the
     focus, presses Enter once and waits until the box is gone. Wine queues a
     key it was given until a box takes it, so a second Enter would close the
