@@ -94,10 +94,24 @@ class Session:
         """Everything the terminal received so far, escape sequences included."""
         return self.log.getvalue()
 
+    def screen(self, count=12):
+        """The last lines the terminal received that are not blank, as they
+        read on screen."""
+        lines = strip_escapes(self.output).replace("\r", "").split("\n")
+        return "\n".join([line.rstrip() for line in lines if line.strip()][-count:])
+
     def menu(self, count=1):
-        """Waits until `count` more complete menus have been drawn."""
+        """Waits until `count` more complete menus have been drawn; fails with
+        what the screen showed when one is not."""
         for _ in range(count):
-            self.child.expect(MENU[-1] + r"\r*\n", timeout=self.timeout)
+            try:
+                self.child.expect(MENU[-1] + r"\r*\n", timeout=self.timeout)
+                continue
+            except pexpect.TIMEOUT:
+                why = f"no menu within {self.timeout} s"
+            except pexpect.EOF:
+                why = "the launcher ended before the menu"
+            pytest.fail(f"{why}; the screen had:\n{self.screen()}")
 
     def key_awaited(self):
         """Waits until the terminal is in the no-echo mode of the key wait."""

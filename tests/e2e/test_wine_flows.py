@@ -4,6 +4,7 @@ GBK as the launcher writes them), under Xvfb so that the message boxes have a
 display to show on."""
 
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -64,23 +65,88 @@ def display(tmp_path_factory):
     screen.close()
 
 
-def press_enter_on_box(display, title, timeout=60):
-    """Waits for the message box with this title and presses Enter in it."""
+def x_client(display, *command, timeout=30):
+    """Runs an X client on the display; returns its result."""
     # xdotool reads window names in its own locale: without UTF-8 a Chinese
     # title never matches.
     env = dict(os.environ, DISPLAY=display.name, LC_ALL="C.UTF-8")
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
+    return subprocess.run(command, env=env, capture_output=True, text=True, timeout=timeout)
+
+
+def shown_boxes(display, title):
+    """The windows with this title that are mapped and viewable now. Wine
+    creates a box's X window unmapped and maps it a little later; until then
+    it can take neither the focus nor a key."""
+    return x_client(display, "xdotool", "search", "--onlyvisible", "--name", f"^{title}$").stdout.split()
+
+
+def viewable(display, window):
+    """Whether the window still exists and is shown. Wine leaves a box that
+    took its key shown for about two seconds, then destroys its window."""
+    info = x_client(display, "xwininfo", "-id", window)
+    return info.returncode == 0 and "Map State: IsViewable" in info.stdout
+
+
+def focus(display, window):
+    """Gives the window the input focus; whether it has it now."""
+    try:
+        done = x_client(display, "xdotool", "windowfocus", "--sync", window, timeout=10)
+    except subprocess.TimeoutExpired:
+        return False
+    return done.returncode == 0
+
+
+def press_enter_on_box(display, title, session=None, timeout=60, closing=15):
+    """Waits for the message box with this title to be shown, gives it the
+    focus, presses Enter once and waits until the box is gone. Wine queues a
+    key it was given until a box takes it, so a second Enter would close the
+    next box at once: it is pressed only when the same box is still shown
+    `closing` seconds after the first. Fails with the windows on the display
+    and the terminal's screen when the box does not show or does not close."""
+
+    def fail(why):
         display.check()
-        found = subprocess.run(["xdotool", "search", "--name", title], env=env, capture_output=True, text=True)
-        windows = found.stdout.split()
-        if windows:
-            subprocess.run(["xdotool", "windowfocus", "--sync", windows[-1], "key", "Return"], env=env,
-                           capture_output=True, timeout=30)
-            return
+        tree = x_client(display, "xwininfo", "-root", "-tree").stdout
+        windows = [line.strip() for line in tree.splitlines() if re.match(r'\s*0x\w+ "', line)]
+        screen = ""
+        if session:
+            try:
+                session.child.read_nonblocking(65536, timeout=0.5)
+            except (pexpect.TIMEOUT, pexpect.EOF):
+                pass
+            screen = session.screen()
+        pytest.fail(f"{why}; the display had the windows {windows}; the screen had:\n{screen}")
+
+    end = time.monotonic() + timeout
+    boxes = []
+    while not boxes:
+        if time.monotonic() > end:
+            fail(f"no message box titled {title} was shown within {timeout} s")
+        display.check()
         time.sleep(0.2)
-    display.check()
-    pytest.fail(f"no message box titled {title}")
+        boxes = shown_boxes(display, title)
+    if len(boxes) > 1:
+        fail(f"{len(boxes)} message boxes titled {title} are shown")
+    box = boxes[0]
+
+    for pressed in range(2):
+        while not focus(display, box):
+            if not viewable(display, box):
+                if pressed:
+                    return
+                fail(f"the message box {box} closed before Enter was pressed in it")
+            if time.monotonic() > end:
+                fail(f"the message box {box} never took the focus")
+            time.sleep(0.2)
+        key = x_client(display, "xdotool", "key", "Return")
+        if key.returncode != 0:
+            fail(f"xdotool could not press Enter: {key.stderr.strip()}")
+        settle = time.monotonic() + closing
+        while time.monotonic() < settle:
+            if not viewable(display, box):
+                return
+            time.sleep(0.1)
+    fail(f"the message box {box} was still shown {closing} s after each of two Enters")
 
 
 @pytest.fixture
@@ -114,7 +180,7 @@ def wait_text(s, text, timeout=60):
     end = time.monotonic() + timeout
     while text not in strip_escapes(s.output):
         if time.monotonic() > end:
-            pytest.fail(f"{text!r} never showed; the screen had: {strip_escapes(s.output)[-500:]!r}")
+            pytest.fail(f"{text!r} never showed; the screen had:\n{s.screen()}")
         try:
             s.child.read_nonblocking(4096, timeout=0.2)
         except pexpect.TIMEOUT:
@@ -152,7 +218,7 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     # The server's console reads the keyboard.
     s.child.send("stop\r")
     wait_text(s, "console read: stop")
-    press_enter_on_box(display, "下载服务器")
+    press_enter_on_box(display, "下载服务器", s)
     s.menu()
     s.child.send("3")
     s.finish()
@@ -175,7 +241,7 @@ def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prom
     s.child.send(key)
     s.child.expect_exact(prompt)
     s.child.send("1\r")
-    press_enter_on_box(display, "下载服务器")
+    press_enter_on_box(display, "下载服务器", s)
     s.menu()
     s.child.send("3")
     s.finish()
