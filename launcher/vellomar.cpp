@@ -82,13 +82,17 @@ bool complete() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// extraction holds eula.txt. False when it cannot begin, a folder standing
-// where the archive goes.
+// extraction holds eula.txt. False when it cannot begin: a folder stands
+// where the archive goes, or a file where the server folder goes.
 bool fetch() {
     int wait = 2;
     for (;;) {
         if (folder_check("1.12.2.zip")) {
             mes("1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。", title);
+            return false;
+        }
+        if (file_check("1.12.2") && !folder_check("1.12.2")) {
+            mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
             return false;
         }
         if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");

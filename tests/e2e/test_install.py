@@ -86,10 +86,16 @@ def archive_is_a_folder(work):
     (work / "1.12.2.zip" / "inside.txt").write_text("kept\n")
 
 
+def server_folder_is_a_file(work):
+    work.mkdir(parents=True)
+    (work / "1.12.2").write_text("kept\n")
+
+
 @pytest.mark.parametrize("make, notice", [
     (complete_install, "您已安装了此服务器"),
     (archive_is_a_folder, "1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。"),
-], ids=["installed", "archive is a folder"])
+    (server_folder_is_a_file, "1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。"),
+], ids=["installed", "archive is a folder", "server folder is a file"])
 def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     work = start / "vellomar"
     make(work)
