@@ -20,13 +20,15 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-void write_all(int fd, std::string_view text) {
+int write_all(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0) return errno;
+        if (n == 0) return ENOSPC;
         text.remove_prefix(static_cast<size_t>(n));
     }
+    return 0;
 }
 
 void say(std::string_view text) {

@@ -16,8 +16,10 @@ std::string native(std::string path);
 // without regard to case, as on Windows.
 std::string lower(std::string_view text);
 
-// Writes all of text to the file descriptor, retrying short and interrupted writes.
-void write_all(int fd, std::string_view text);
+// Writes all of text to the file descriptor, retrying short and interrupted
+// writes. Returns 0, or the error that stopped it (ENOSPC when nothing more
+// could be written). Safe in a signal handler.
+int write_all(int fd, std::string_view text);
 
 // Writes a message and a line end to standard error, as the stand-ins report.
 void say(std::string_view text);

@@ -173,24 +173,11 @@ int echo(std::string_view rest) {
         say(reason(errno));
         return 1;
     }
-    text += '\n';
-    std::string_view left = text;
-    int status = 0;
-    while (!left.empty()) {
-        ssize_t n = write(fd, left.data(), left.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            say(reason(n < 0 ? errno : ENOSPC));
-            status = 1;
-            break;
-        }
-        left.remove_prefix(static_cast<size_t>(n));
-    }
-    if (close(fd) != 0 && status == 0) {
-        say(reason(errno));
-        status = 1;
-    }
-    return status;
+    int err = write_all(fd, text + '\n');
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err == 0) return 0;
+    say(reason(err));
+    return 1;
 }
 
 int cls() {
