@@ -23,3 +23,12 @@ int write_all(int fd, std::string_view text);
 
 // Writes a message and a line end to standard error, as the stand-ins report.
 void say(std::string_view text);
+
+// The user's words for a system error number, without a final "。", as the
+// PowerShell stand-in says them (download, Expand-Archive, Compress-Archive);
+// otherwise, or "系统错误 N" when it is empty, for a number it has no words for.
+std::string words_for(int err, std::string_view otherwise = {});
+
+// cmd's words for a system error number, ending in "。" as cmd writes them;
+// "系统找不到指定的路径。" for a number it has no words for.
+std::string cmd_words(int err);

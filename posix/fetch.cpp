@@ -115,9 +115,9 @@ std::string bad_status(long status) {
     return "服务器返回状态 " + std::to_string(status);
 }
 
-// Why writing the file failed: a full disk, or anything else.
+// Why writing the file failed.
 std::string write_failure(int err) {
-    return err == ENOSPC ? "磁盘空间不足" : "无法写入文件";
+    return words_for(err, "无法写入文件");
 }
 
 // Why a transfer failed, in the words a user can act on. curl's own text is

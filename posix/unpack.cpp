@@ -39,42 +39,10 @@ struct utf8_names {
 
 using reader = std::unique_ptr<archive, int (*)(archive*)>;
 
-// The user's words for a system error number; otherwise for a number that
-// has none of its own (a generic number for it when otherwise is empty).
+// The user's words for a system error number, as the archive commands say
+// them; otherwise for a number that has none of its own.
 std::string why(int err, const std::string& otherwise = "") {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return "磁盘空间不足";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return "拒绝访问";
-    case ENAMETOOLONG:
-        return "名称过长";
-    case EILSEQ:
-        return "名称无法转换";
-    case ENOENT:
-        return "路径不存在";
-    case ENOTDIR:
-        return "路径中的一项不是文件夹";
-    case EISDIR:
-    case EEXIST:
-    case ENOTEMPTY:
-        return "同名的文件或文件夹已存在";
-    case ELOOP:
-        return "经过的链接过多";
-    case EIO:
-        return "磁盘读写出错";
-    case ENOMEM:
-        return "内存不足";
-    case EMFILE:
-    case ENFILE:
-        return "打开的文件过多";
-    default:
-        return otherwise.empty() ? "系统错误 " + std::to_string(err) : otherwise;
-    }
+    return words_for(err, otherwise);
 }
 
 // What went wrong in a libarchive handle, in the user's words: the system's
