@@ -16,8 +16,19 @@ std::string native(std::string path);
 // without regard to case, as on Windows.
 std::string lower(std::string_view text);
 
-// Writes all of text to the file descriptor, retrying short and interrupted writes.
-void write_all(int fd, std::string_view text);
+// Writes all of text to the file descriptor, retrying short and interrupted
+// writes. Returns 0, or the error that stopped it (ENOSPC when nothing more
+// could be written). Safe in a signal handler.
+int write_all(int fd, std::string_view text);
 
 // Writes a message and a line end to standard error, as the stand-ins report.
 void say(std::string_view text);
+
+// The user's words for a system error number, without a final "。", as the
+// PowerShell stand-in says them (download, Expand-Archive, Compress-Archive);
+// otherwise, or "系统错误 N" when it is empty, for a number it has no words for.
+std::string words_for(int err, std::string_view otherwise = {});
+
+// cmd's words for a system error number, ending in "。" as cmd writes them;
+// "系统找不到指定的路径。" for a number it has no words for.
+std::string cmd_words(int err);

@@ -21,27 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// cmd's words for why a file operation failed.
-std::string reason(int err) {
-    switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EBUSY:
-        return "拒绝访问。";
-    case ENOSPC:
-    case EDQUOT:
-        return "磁盘空间不足。";
-    case ENOTEMPTY:
-        return "目录不是空的。";
-    case ENAMETOOLONG:
-    case EINVAL:
-        return "文件名、目录名或卷标语法不正确。";
-    default:
-        return "系统找不到指定的路径。";
-    }
-}
-
 // Says text as say() does, and appends it with its line end to output when
 // there is one.
 void tell(std::string_view text, std::string* output) {
@@ -103,7 +82,7 @@ int md(std::string_view rest) {
         fs::path path = native(name);
         if (fs::exists(fs::symlink_status(path, ec))) return "子目录或文件 " + name + " 已经存在。";
         fs::create_directories(path, ec);
-        return ec ? reason(ec.value()) : "";
+        return ec ? cmd_words(ec.value()) : "";
     });
 }
 
@@ -130,7 +109,7 @@ int rmdir(std::string_view rest) {
         if (fs::is_symlink(st)) {
             // A link to a folder goes, never what it points to.
             if (!fs::is_directory(fs::status(path, ec))) return "目录名称无效。";
-            return fs::remove(path, ec) ? "" : reason(ec.value());
+            return fs::remove(path, ec) ? "" : cmd_words(ec.value());
         }
         if (!fs::is_directory(st)) return "目录名称无效。";
         // remove_all never follows a link out of the tree: it removes the link.
@@ -138,7 +117,7 @@ int rmdir(std::string_view rest) {
             fs::remove_all(path, ec);
         else
             fs::remove(path, ec);
-        return ec ? reason(ec.value()) : "";
+        return ec ? cmd_words(ec.value()) : "";
     });
 }
 
@@ -149,7 +128,7 @@ int del(std::string_view rest) {
         auto st = fs::symlink_status(path, ec);
         if (!fs::exists(st)) return "找不到 " + fs::absolute(path, ec).lexically_normal().string();
         if (fs::is_directory(st)) return "拒绝访问。";
-        return unlink(path.c_str()) == 0 ? "" : reason(errno);
+        return unlink(path.c_str()) == 0 ? "" : cmd_words(errno);
     });
 }
 
@@ -170,27 +149,14 @@ int echo(std::string_view rest) {
     }
     int fd = open(native(target[0]).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        say(reason(errno));
+        say(cmd_words(errno));
         return 1;
     }
-    text += '\n';
-    std::string_view left = text;
-    int status = 0;
-    while (!left.empty()) {
-        ssize_t n = write(fd, left.data(), left.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            say(reason(n < 0 ? errno : ENOSPC));
-            status = 1;
-            break;
-        }
-        left.remove_prefix(static_cast<size_t>(n));
-    }
-    if (close(fd) != 0 && status == 0) {
-        say(reason(errno));
-        status = 1;
-    }
-    return status;
+    int err = write_all(fd, text + '\n');
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err == 0) return 0;
+    say(cmd_words(err));
+    return 1;
 }
 
 int cls() {
@@ -293,7 +259,7 @@ int run(const std::vector<std::string>& argv, std::string* output) {
 
     int pipe_fds[2] = {-1, -1};
     if (output && pipe2(pipe_fds, O_CLOEXEC) != 0) {
-        tell(reason(errno), output);
+        tell(cmd_words(errno), output);
         return 1;
     }
     posix_spawn_file_actions_t actions;
@@ -343,7 +309,7 @@ int run(const std::vector<std::string>& argv, std::string* output) {
     int status = 1;
     if (err != 0) {
         tell(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
-                            : reason(err == ENOENT ? ENOENT : EACCES),
+                            : cmd_words(err == ENOENT ? ENOENT : EACCES),
              output);
     } else {
         if (output) copy_out(pipe_fds[0], *output);

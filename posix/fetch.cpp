@@ -41,16 +41,9 @@ struct transfer {
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<transfer*>(user);
-    size_t total = size * count, done = 0;
-    while (done < total) {
-        ssize_t n = write(t->fd, data + done, total - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            t->write_errno = n < 0 ? errno : ENOSPC;
-            return done; // curl ends the transfer with a write error
-        }
-        done += static_cast<size_t>(n);
-    }
+    size_t total = size * count;
+    t->write_errno = write_all(t->fd, std::string_view(data, total));
+    if (t->write_errno != 0) return 0; // curl ends the transfer with a write error
     t->written += static_cast<curl_off_t>(total);
     // Write-behind: start writing the step just filled, then wait for the one
     // before it, so the disk works while the network does and little is left
@@ -122,9 +115,9 @@ std::string bad_status(long status) {
     return "服务器返回状态 " + std::to_string(status);
 }
 
-// Why writing the file failed: a full disk, or anything else.
+// Why writing the file failed.
 std::string write_failure(int err) {
-    return err == ENOSPC ? "磁盘空间不足" : "无法写入文件";
+    return words_for(err, "无法写入文件");
 }
 
 // Why a transfer failed, in the words a user can act on. curl's own text is

@@ -1,5 +1,6 @@
 #include "keys.h"
 
+#include "base.h"
 #include "term.h"
 
 #include <termios.h>

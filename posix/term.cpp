@@ -1,5 +1,6 @@
 #include "term.h"
 
+#include "base.h"
 #include "temp.h"
 
 #include <atomic>

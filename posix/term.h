@@ -3,9 +3,6 @@
 // The terminal under the Linux build: escape sequences for what the Windows
 // console does through its API, raw key reads, and putting everything back.
 
-// Whatever draws on the terminal writes with write_all.
-#include "base.h"
-
 #include <string>
 #include <string_view>
 

@@ -1,6 +1,7 @@
 #include "unpack.h"
 
 #include "base.h"
+#include "links.h"
 #include "temp.h"
 #include "term.h"
 
@@ -10,11 +11,9 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
-#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <locale.h>
-#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,42 +38,10 @@ struct utf8_names {
 
 using reader = std::unique_ptr<archive, int (*)(archive*)>;
 
-// The user's words for a system error number; otherwise for a number that
-// has none of its own (a generic number for it when otherwise is empty).
+// The user's words for a system error number, as the archive commands say
+// them; otherwise for a number that has none of its own.
 std::string why(int err, const std::string& otherwise = "") {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return "磁盘空间不足";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return "拒绝访问";
-    case ENAMETOOLONG:
-        return "名称过长";
-    case EILSEQ:
-        return "名称无法转换";
-    case ENOENT:
-        return "路径不存在";
-    case ENOTDIR:
-        return "路径中的一项不是文件夹";
-    case EISDIR:
-    case EEXIST:
-    case ENOTEMPTY:
-        return "同名的文件或文件夹已存在";
-    case ELOOP:
-        return "经过的链接过多";
-    case EIO:
-        return "磁盘读写出错";
-    case ENOMEM:
-        return "内存不足";
-    case EMFILE:
-    case ENFILE:
-        return "打开的文件过多";
-    default:
-        return otherwise.empty() ? "系统错误 " + std::to_string(err) : otherwise;
-    }
+    return words_for(err, otherwise);
 }
 
 // What went wrong in a libarchive handle, in the user's words: the system's
@@ -102,100 +69,6 @@ bool ends_whole(int fd) {
     return std::search(tail.begin(), tail.end(), record, record + 4) != tail.end();
 }
 
-// Why reading the archive failed: the system's error, or the archive is cut
-// short or damaged. fd is the archive's file, name the entry being read or empty.
-std::string unreadable(const std::string& zip, int fd, archive* in, const std::string& name) {
-    int err = archive_errno(in);
-    std::string entry = name.empty() ? "" : "（" + name + "）";
-    if (err > 0 && err != format_errno && err != EINVAL)
-        return "无法读取压缩文件 " + zip + entry + "：" + why(err);
-    return "压缩文件 " + zip + (ends_whole(fd) ? " 已损坏" : " 不完整") + entry;
-}
-
-// The entry's name as a path relative to the destination, or empty when the
-// name would leave it. Backslashes separate folders, as Windows tools write them.
-bool clean_name(std::string name, fs::path& out) {
-    for (char& c : name)
-        if (c == '\\') c = '/';
-    if (name.empty() || name[0] == '/') return false;
-    out.clear();
-    size_t start = 0;
-    bool first = true;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        std::string part = name.substr(start, end - start);
-        if (part == "..") return false;
-        // A drive letter makes the name absolute on Windows.
-        if (first && part.size() >= 2 && part[1] == ':') return false;
-        if (!part.empty() && part != ".") {
-            out /= part;
-            first = false;
-        }
-        start = end + 1;
-    }
-    return true;
-}
-
-// The links an archive makes: each link's name relative to the destination,
-// with its target as written.
-using link_map = std::map<std::string, std::string>;
-
-// The most links followed on the way to one target, as the system bounds them.
-constexpr int most_hops = 40;
-
-// Where a link leads, followed through the links the archive makes.
-enum class leads { inside, outside, loop };
-
-// Puts the parts of a name written with slashes in front of todo, dropping
-// empty parts and ".".
-void push_front(std::deque<std::string>& todo, const std::string& name) {
-    size_t end = name.size();
-    while (end > 0) {
-        size_t start = name.rfind('/', end - 1);
-        start = start == std::string::npos ? 0 : start + 1;
-        std::string part = name.substr(start, end - start);
-        if (!part.empty() && part != ".") todo.push_front(part);
-        end = start > 0 ? start - 1 : 0;
-    }
-}
-
-// Resolves the link at name part by part, as the system will, through every
-// link of the archive on the way, whether or not the end exists. A target
-// that starts with a separator is absolute on one system or the other.
-leads follow(const link_map& links, const fs::path& name) {
-    std::vector<std::string> at; // the folders passed so far, from the destination down
-    std::deque<std::string> todo;
-    push_front(todo, name.generic_string());
-    int hops = 0;
-    while (!todo.empty()) {
-        std::string part = std::move(todo.front());
-        todo.pop_front();
-        if (part == "..") {
-            if (at.empty()) return leads::outside;
-            at.pop_back();
-            continue;
-        }
-        at.push_back(std::move(part));
-        std::string path;
-        for (const auto& folder : at)
-            path += (path.empty() ? "" : "/") + folder;
-        auto link = links.find(path);
-        if (link == links.end()) continue;
-        if (++hops > most_hops) return leads::loop;
-        at.pop_back();
-        const std::string& target = link->second;
-        if (target.empty() || target[0] == '/' || target[0] == '\\') return leads::outside;
-        push_front(todo, target);
-    }
-    return leads::inside;
-}
-
-// Why a link that does not lead inside is refused.
-std::string refusal(leads where) {
-    return where == leads::loop ? "链接过多或成环" : "链接指向目标文件夹之外";
-}
-
 // A file descriptor, closed when it goes.
 struct closing {
     int fd;
@@ -220,25 +93,139 @@ struct inside {
     }
 };
 
-// Reads every entry of the archive into the empty folder stage.
-bool extract_into(const std::string& zip, const fs::path& stage) {
-    reader in(archive_read_new(), archive_read_free);
-    archive_read_support_format_zip(in.get());
-    archive_read_set_options(in.get(), "zip:hdrcharset=CP936");
-    // Opened here, and read by descriptor: the names below are relative to
-    // the staging folder, which becomes current.
-    closing zip_file{open(zip.c_str(), O_RDONLY | O_CLOEXEC)};
-    int file = zip_file.fd;
-    if (file < 0) {
-        say("无法打开压缩文件 " + zip + "：" + why(errno));
+// The archive being read: its name as given, for what is said about it, and
+// its file, read by descriptor (whether the file ends whole tells a damaged
+// archive from one cut short).
+struct source {
+    const std::string& zip;
+    reader in{archive_read_new(), archive_read_free};
+    closing file{-1};
+};
+
+// Opens the archive for reading; false after saying why it cannot be. It is
+// opened here and read by descriptor, as the names written are relative to
+// the staging folder, which becomes current.
+bool open_source(source& src) {
+    src.file.fd = open(src.zip.c_str(), O_RDONLY | O_CLOEXEC);
+    if (src.file.fd < 0) {
+        say("无法打开压缩文件 " + src.zip + "：" + why(errno));
         return false;
     }
-    if (archive_read_open_fd(in.get(), file, 10240) != ARCHIVE_OK) {
-        int err = archive_errno(in.get());
-        say("无法打开压缩文件 " + zip + "：" +
+    archive_read_support_format_zip(src.in.get());
+    archive_read_set_options(src.in.get(), "zip:hdrcharset=CP936");
+    if (archive_read_open_fd(src.in.get(), src.file.fd, 10240) != ARCHIVE_OK) {
+        int err = archive_errno(src.in.get());
+        say("无法打开压缩文件 " + src.zip + "：" +
             (err > 0 && err != format_errno ? why(err) : "不是zip压缩文件"));
         return false;
     }
+    return true;
+}
+
+// Why reading the archive failed: the system's error, or the archive is cut
+// short or damaged. name is the entry being read, or empty.
+std::string unreadable(const source& src, const std::string& name) {
+    int err = archive_errno(src.in.get());
+    std::string entry = name.empty() ? "" : "（" + name + "）";
+    if (err > 0 && err != format_errno && err != EINVAL)
+        return "无法读取压缩文件 " + src.zip + entry + "：" + why(err);
+    return "压缩文件 " + src.zip + (ends_whole(src.file.fd) ? " 已损坏" : " 不完整") + entry;
+}
+
+// Reads the next entry's header into entry, null at the end of the archive.
+// False after saying why it cannot be read.
+bool next_entry(source& src, archive_entry*& entry) {
+    int r = archive_read_next_header(src.in.get(), &entry);
+    if (r == ARCHIVE_EOF) {
+        entry = nullptr;
+        return true;
+    }
+    // A warning here is a name (or a link's target) in no character set the
+    // archive could be in; anything else is damage.
+    if (r == ARCHIVE_WARN &&
+        (!archive_entry_pathname(entry) ||
+         (archive_entry_filetype(entry) == AE_IFLNK && !archive_entry_symlink(entry)))) {
+        say("无法解压 " + src.zip + " 中的条目：名称无法转换");
+        return false;
+    }
+    if (r != ARCHIVE_OK) {
+        say(unreadable(src, ""));
+        return false;
+    }
+    return true;
+}
+
+// The entry's name as the archive gives it.
+std::string name_of(archive_entry* entry) {
+    const char* raw = archive_entry_pathname(entry);
+    return raw ? raw : "";
+}
+
+// Why a link that does not lead inside is refused.
+std::string refusal(leads where) {
+    return where == leads::loop ? "链接过多或成环" : "链接指向目标文件夹之外";
+}
+
+// Why the entry may not be extracted, as said to the user, or empty when it
+// may. Sets rel to its name under the destination (empty for the destination
+// itself, which is left as it is). A link that may be made joins links.
+std::string refused(archive_entry* entry, archive_links& links, fs::path& rel) {
+    std::string name = name_of(entry);
+    if (!clean_name(name, rel)) return "拒绝解压 " + name + "：路径会落在目标文件夹之外";
+    if (rel.empty()) return "";
+    auto type = archive_entry_filetype(entry);
+    // Nothing is written through a link of the archive, nor over one but by
+    // another link.
+    if (links.through(rel, type != AE_IFLNK))
+        return "拒绝解压 " + name + "：路径经过压缩文件中的链接";
+    if (archive_entry_hardlink(entry) || (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK))
+        return "拒绝解压 " + name + "：不是普通文件或文件夹";
+    if (archive_entry_is_encrypted(entry)) return "无法解压 " + name + "：条目已加密";
+    if (type == AE_IFLNK) {
+        const char* target = archive_entry_symlink(entry);
+        if (leads where = links.add(rel, target ? target : ""); where != leads::inside)
+            return "拒绝解压 " + name + "：" + refusal(where);
+    }
+    return "";
+}
+
+// Writes the entry under rel in the current folder, a file's data copied from
+// the archive to its end. False after saying why it could not be.
+bool copy_entry(source& src, archive* out, archive_entry* entry, const fs::path& rel) {
+    std::string name = name_of(entry);
+    archive_entry_copy_pathname(entry, rel.c_str());
+    if (archive_write_header(out, entry) != ARCHIVE_OK) {
+        say("无法解压 " + name + "：" + library_error(out, "无法创建"));
+        return false;
+    }
+    if (archive_entry_filetype(entry) == AE_IFREG) {
+        const void* block;
+        size_t size;
+        la_int64_t offset;
+        int r;
+        while ((r = archive_read_data_block(src.in.get(), &block, &size, &offset)) == ARCHIVE_OK) {
+            if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK) {
+                say("无法解压 " + name + "：" + library_error(out, "无法写入"));
+                return false;
+            }
+        }
+        // A CRC or size mismatch comes back as a warning: the entry is damaged.
+        if (r != ARCHIVE_EOF) {
+            say(unreadable(src, name));
+            return false;
+        }
+    }
+    if (archive_write_finish_entry(out) != ARCHIVE_OK) {
+        say("无法解压 " + name + "：" + library_error(out, "无法写入"));
+        return false;
+    }
+    return true;
+}
+
+// Reads every entry of the archive into the empty folder stage.
+bool extract_into(const std::string& zip, const fs::path& stage) {
+    source src{zip};
+    if (!open_source(src)) return false;
     inside here(stage);
     if (!here.entered) {
         say("无法解压到 " + stage.parent_path().string() + "：" + why(errno));
@@ -248,83 +235,17 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
     archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME |
                                                   ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                                   ARCHIVE_EXTRACT_SECURE_NODOTDOT);
-
-    link_map links;
+    archive_links links;
     for (;;) {
         archive_entry* entry;
-        int r = archive_read_next_header(in.get(), &entry);
-        if (r == ARCHIVE_EOF) break;
-        // A warning here is a name (or a link's target) in no character set
-        // the archive could be in; anything else is damage.
-        if (r == ARCHIVE_WARN &&
-            (!archive_entry_pathname(entry) ||
-             (archive_entry_filetype(entry) == AE_IFLNK && !archive_entry_symlink(entry)))) {
-            say("无法解压 " + zip + " 中的条目：名称无法转换");
-            return false;
-        }
-        if (r != ARCHIVE_OK) {
-            say(unreadable(zip, file, in.get(), ""));
-            return false;
-        }
-        const char* raw = archive_entry_pathname(entry);
-        std::string name = raw ? raw : "";
+        if (!next_entry(src, entry)) return false;
+        if (!entry) break;
         fs::path rel;
-        if (!clean_name(name, rel)) {
-            say("拒绝解压 " + name + "：路径会落在目标文件夹之外");
+        if (std::string why_not = refused(entry, links, rel); !why_not.empty()) {
+            say(why_not);
             return false;
         }
-        if (rel.empty()) continue;
-        auto type = archive_entry_filetype(entry);
-        // Nothing is written through a link of the archive, nor over one but
-        // by another link.
-        for (fs::path up = type == AE_IFLNK ? rel.parent_path() : rel; !up.empty();
-             up = up.parent_path())
-            if (links.count(up.generic_string())) {
-                say("拒绝解压 " + name + "：路径经过压缩文件中的链接");
-                return false;
-            }
-        if (archive_entry_hardlink(entry) ||
-            (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK)) {
-            say("拒绝解压 " + name + "：不是普通文件或文件夹");
-            return false;
-        }
-        if (archive_entry_is_encrypted(entry)) {
-            say("无法解压 " + name + "：条目已加密");
-            return false;
-        }
-        if (type == AE_IFLNK) {
-            const char* target = archive_entry_symlink(entry);
-            links[rel.generic_string()] = target ? target : "";
-            if (leads where = follow(links, rel); where != leads::inside) {
-                say("拒绝解压 " + name + "：" + refusal(where));
-                return false;
-            }
-        }
-        archive_entry_copy_pathname(entry, rel.c_str());
-        if (archive_write_header(out.get(), entry) != ARCHIVE_OK) {
-            say("无法解压 " + name + "：" + library_error(out.get(), "无法创建"));
-            return false;
-        }
-        if (type == AE_IFREG) {
-            const void* block;
-            size_t size;
-            la_int64_t offset;
-            while ((r = archive_read_data_block(in.get(), &block, &size, &offset)) == ARCHIVE_OK) {
-                if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK) {
-                    say("无法解压 " + name + "：" + library_error(out.get(), "无法写入"));
-                    return false;
-                }
-            }
-            // A CRC or size mismatch comes back as a warning: the entry is damaged.
-            if (r != ARCHIVE_EOF) {
-                say(unreadable(zip, file, in.get(), name));
-                return false;
-            }
-        }
-        if (archive_write_finish_entry(out.get()) != ARCHIVE_OK) {
-            say("无法解压 " + name + "：" + library_error(out.get(), "无法写入"));
-            return false;
-        }
+        if (!rel.empty() && !copy_entry(src, out.get(), entry, rel)) return false;
     }
     if (archive_write_close(out.get()) != ARCHIVE_OK) {
         say("无法解压到 " + stage.parent_path().string() + "：" +
@@ -332,12 +253,11 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
         return false;
     }
     // Each link was checked as it came; a later link on its way can still
-    // turn it outward, so each is followed again through all of them.
-    for (const auto& link : links)
-        if (leads where = follow(links, link.first); where != leads::inside) {
-            say("拒绝解压 " + link.first + "：" + refusal(where));
-            return false;
-        }
+    // turn it outward, so all are followed again.
+    if (auto link = links.astray()) {
+        say("拒绝解压 " + link->name + "：" + refusal(link->where));
+        return false;
+    }
     return true;
 }
 

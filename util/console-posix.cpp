@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include "posix/base.h"
 #include "posix/keys.h"
 #include "posix/term.h"
 
