@@ -1,7 +1,7 @@
 #include "fetch.h"
 
 #include "base.h"
-#include "temp.h"
+#include "beside.h"
 #include "term.h"
 
 #include <cerrno>
@@ -174,17 +174,14 @@ int fetch(const std::string& url, const std::string& file) {
         return 1;
     }
 
-    std::filesystem::path target(file);
-    sweep(target, "part");
-    std::string temp;
-    transfer t;
-    t.fd = temp_file(target, "part", temp);
-    if (t.fd < 0) {
-        fail(url, errno == ENOSPC ? "磁盘空间不足" : "无法创建文件 " + file);
+    beside out(file, "part");
+    if (!out.made()) {
+        fail(url, out.error() == ENOSPC ? "磁盘空间不足" : "无法创建文件 " + file);
         curl_easy_cleanup(curl);
         return 1;
     }
-    doomed(temp.c_str());
+    transfer t;
+    t.fd = out.fd();
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -238,18 +235,12 @@ int fetch(const std::string& url, const std::string& file) {
     else if (expected >= 0 && expected != t.written)
         why = "连接中断，文件没有下载完整（收到 " + std::to_string(t.written) + " 字节，应为 " +
               std::to_string(expected) + " 字节）";
-    else if (fsync(t.fd) != 0)
-        why = write_failure(errno);
-    // Renamed while still open, and so still locked against a sweep. Once
-    // flushed, closing has nothing left to fail on.
-    if (why.empty() && std::rename(temp.c_str(), target.c_str()) != 0) why = "无法保存为 " + file;
-    close(t.fd);
+    else if (int err = out.flush())
+        why = write_failure(err);
+    if (why.empty() && out.commit() != 0) why = "无法保存为 " + file;
     if (!why.empty()) {
-        unlink(temp.c_str());
-        doomed(nullptr);
         fail(url, why);
         return 1;
     }
-    doomed(nullptr);
     return 0;
 }
