@@ -9,6 +9,7 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -48,6 +49,13 @@ std::string download_address() {
     return base + "/tarnwick/server/1.12.2.zip";
 }
 
+// Where the Linux download keeps the bytes of an attempt that broke off, for
+// the next to continue (posix/fetch.h); PowerShell keeps none.
+const char partial[] = ".1.12.2.zip.partial";
+
+// The first pause before another attempt, in seconds.
+const int first_wait = 2;
+
 // Waits before the next attempt, with the failure still on screen: 2 s,
 // doubling to at most 30 s.
 void back_off(int& seconds) {
@@ -85,7 +93,7 @@ bool complete() {
 // extraction holds eula.txt. False when it cannot begin: a folder stands
 // where the archive goes, or a file where the server folder goes.
 bool fetch() {
-    int wait = 2;
+    int wait = first_wait;
     for (;;) {
         if (folder_check("1.12.2.zip")) {
             mes("1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。", title);
@@ -99,8 +107,13 @@ bool fetch() {
         for (;;) {
             installing();
             if (file_check("1.12.2.zip")) break;
+            std::int64_t had = file_size(partial);
             downloads(".\\", download_address(), "1.12.2.zip");
-            if (!file_check("1.12.2.zip")) back_off(wait);
+            if (file_check("1.12.2.zip")) continue;
+            // An attempt that brought bytes met a link that drops, not a site
+            // that does not answer: the pauses start over at the first.
+            if (file_size(partial) != had) wait = first_wait;
+            back_off(wait);
         }
         installing();
         if (!file_check("1.12.2")) make_folder("1.12.2");

@@ -9,6 +9,16 @@
 // (CURL_CA_BUNDLE, SSL_CERT_FILE and SSL_CERT_DIR name extra trust, as for
 // curl's own command); redirects are followed, at most 10, HTTPS only. The body
 // goes to a temporary file beside file and replaces it only once it has
-// arrived whole, in a 200 answer. Shows progress on a terminal. Returns 0, or
-// 1 after printing why it failed in Chinese, naming the address.
+// arrived whole, in a 200 answer or in a 206 that continues a partial file.
+// An attempt that breaks off after part of the body keeps it beside file as
+// ".NAME.partial" (never file itself), ending with a record of the address,
+// the resource's strong ETag or else its Last-Modified date, and its length;
+// a resource with neither, or of unknown length, is not kept. The next
+// download of the same address to file continues it with a range request
+// conditional on that identity (If-Range): a 206 whose Content-Range and
+// validator match appends, a 200 starts over, and so does a 416. A partial
+// file kept by another address, or more than a day ago, is removed. A signal
+// that ends the program removes the partial file with the rest. Shows
+// progress on a terminal, the bytes resumed counted as there. Returns 0, or 1
+// after printing why it failed in Chinese, naming the address.
 int fetch(const std::string& url, const std::string& file);

@@ -129,6 +129,28 @@ fs::path temp_folder(const fs::path& target, const std::string& tag, int& held) 
     return {};
 }
 
+int take_file(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat mine, there;
+    int err = 0;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &mine) != 0)
+        err = errno;
+    else if (!S_ISREG(mine.st_mode))
+        err = EINVAL;
+    // Locked after another run had moved or removed it: not what path names.
+    else if (lstat(path.c_str(), &there) != 0 || mine.st_dev != there.st_dev ||
+             mine.st_ino != there.st_ino)
+        err = ENOENT;
+    if (err == 0) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+    close(fd);
+    errno = err;
+    return -1;
+}
+
 void sweep(const fs::path& target, const std::string& tag) {
     std::string start = prefix(target, tag);
     std::error_code ec;

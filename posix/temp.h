@@ -21,6 +21,11 @@ int temp_file(const std::filesystem::path& target, const std::string& tag, std::
 std::filesystem::path temp_folder(const std::filesystem::path& target, const std::string& tag,
                                   int& held);
 
+// Opens the regular file at path for reading and writing and locks it, when
+// no live process holds it: its descriptor, or -1 with errno set (ELOOP for a
+// link, EWOULDBLOCK when it is held, ENOENT when path stopped naming it).
+int take_file(const std::string& path);
+
 // Removes what an earlier run left beside target under the same tag when it
 // was killed outright: only what no live process holds locked.
 void sweep(const std::filesystem::path& target, const std::string& tag);

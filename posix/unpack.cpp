@@ -1,9 +1,8 @@
 #include "unpack.h"
 
 #include "base.h"
+#include "beside.h"
 #include "links.h"
-#include "temp.h"
-#include "term.h"
 
 #include <algorithm>
 #include <archive.h>
@@ -327,16 +326,14 @@ int expand(const std::string& zip, const std::string& dest_name) {
         say("无法创建文件夹 " + parent.string() + "：" + why(ec.value()));
         return 1;
     }
-    sweep(dest, "extract");
-    int held;
-    fs::path stage = temp_folder(dest, "extract", held);
-    if (stage.empty()) {
-        say("无法解压到 " + dest_name + "：" + why(errno));
-        return 1;
-    }
     // dest is absolute, and so the staging folder's name, which stays right
     // while the extraction works inside it.
-    doomed(stage.c_str(), true);
+    beside staging(dest, "extract", true);
+    if (!staging.made()) {
+        say("无法解压到 " + dest_name + "：" + why(staging.error()));
+        return 1;
+    }
+    fs::path stage = staging.name();
     bool ok = extract_into(zip, stage);
     std::string clash;
     if (ok && existed && clashes(stage, dest, clash)) {
@@ -347,13 +344,11 @@ int expand(const std::string& zip, const std::string& dest_name) {
     if (ok) {
         // A missing or empty destination is replaced in one step.
         if (!existed || fs::is_empty(dest, ec))
-            ok = std::rename(stage.c_str(), dest.c_str()) == 0 || move_into(stage, dest);
+            ok = staging.commit() == 0 || move_into(stage, dest);
         else
             ok = move_into(stage, dest);
     }
-    fs::remove_all(stage, ec);
-    doomed(nullptr);
-    close(held);
+    // What is left of the staging folder goes with it.
     return ok ? 0 : 1;
 }
 
@@ -433,19 +428,15 @@ int compress(const std::string& src, const std::string& dest) {
             " 已存在。请使用 -Update 参数更新现有存档文件，或使用 -Force 参数覆盖现有存档文件。");
         return 1;
     }
-    fs::path to = fs::absolute(dest, ec);
-    sweep(to, "part");
-    std::string temp;
-    int fd = temp_file(to, "part", temp);
-    if (fd < 0) {
-        say("无法创建 " + dest + "：" + why(errno));
+    beside file(fs::absolute(dest, ec), "part");
+    if (!file.made()) {
+        say("无法创建 " + dest + "：" + why(file.error()));
         return 1;
     }
-    doomed(temp.c_str());
     reader out(archive_write_new(), archive_write_free);
     archive_write_set_format_zip(out.get());
     archive_write_set_options(out.get(), "zip:compression=deflate,zip:hdrcharset=UTF-8");
-    bool ok = archive_write_open_fd(out.get(), fd) == ARCHIVE_OK;
+    bool ok = archive_write_open_fd(out.get(), file.fd()) == ARCHIVE_OK;
     if (!ok) say("无法写入 " + dest + "：" + library_error(out.get(), "无法打开文件"));
     std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
     if (name.empty())
@@ -457,18 +448,10 @@ int compress(const std::string& src, const std::string& dest) {
     }
     out.reset();
     // Flushed to disk before it takes its name: a full disk shows here, and
-    // is said, rather than leaving a truncated archive behind. It is renamed
-    // while still open, and so still locked against a sweep; once flushed,
-    // closing has nothing left to fail on.
-    int err = 0;
-    if (ok && fsync(fd) != 0) err = errno;
-    if (ok && !err && std::rename(temp.c_str(), to.c_str()) != 0) err = errno;
-    close(fd);
-    if (err) {
+    // is said, rather than leaving a truncated archive behind.
+    if (int err = ok ? file.commit() : 0) {
         say("无法写入 " + dest + "：" + why(err));
         ok = false;
     }
-    if (!ok) unlink(temp.c_str());
-    doomed(nullptr);
     return ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@ HTTPS site: what arrives, and that a failure never leaves the file behind."""
 
 import io
 import os
+import random
 import re
 import shutil
 import signal
@@ -16,6 +17,11 @@ from conftest import strip_escapes
 from dist import Site, make_certificate, wait_for
 
 BODY = bytes(range(256)) * 4096  # 1 MiB
+# A file whose download breaks off after DROP bytes, and versions of it.
+RESUMED = random.Random(13).randbytes(1 << 20)
+CHANGED = random.Random(14).randbytes(1 << 20)
+DROP = 256 << 10
+PARTIAL = ".out.bin.partial"
 
 
 @pytest.fixture(scope="module")
@@ -160,15 +166,23 @@ def test_a_second_download_leaves_the_first_ones_temporary_file(build, site, tmp
         first.wait()
 
 
-def test_progress_is_drawn_on_a_terminal(build, site, tmp_path):
+@pytest.mark.parametrize("resumed", [False, True], ids=["whole", "resumed"])
+def test_progress_is_drawn_on_a_terminal(build, site, tmp_path, resumed):
+    url = site.url("/files/big.bin")
+    if resumed:
+        site.files["progress.bin"] = BODY
+        site.options["progress.bin"] = {"drop_after": DROP}
+        url = site.url("/files/progress.bin")
+        assert fetch(build, tmp_path, url, trust=site.cert).returncode != 0
+        site.options["progress.bin"] = {}
     env = dict(os.environ, CURL_CA_BUNDLE=site.cert, TERM="xterm")
-    child = pexpect.spawn(str(build / "vellomar-cmd"),
-                          [f"powershell curl  -o out.bin {site.url('/files/big.bin')}"],
+    child = pexpect.spawn(str(build / "vellomar-cmd"), [f"powershell curl  -o out.bin {url}"],
                           cwd=str(tmp_path), env=env, encoding="utf-8", timeout=30)
     child.expect(pexpect.EOF)
     child.close()
     assert child.exitstatus == 0
-    assert "100%" in child.before and "\x1b[K" in child.before and "1.0 MiB" in child.before
+    # The bytes resumed count as there: the bar ends at the whole file.
+    assert "1.0 MiB / 1.0 MiB  100%" in child.before and "\x1b[K" in child.before
     assert (tmp_path / "out.bin").read_bytes() == BODY
 
 
@@ -182,3 +196,118 @@ def test_without_the_powershell_stand_in_cmd_says_so(build, tmp_path):
     assert done.returncode == 9009 & 0xff
     assert done.stderr.decode() == "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"
     assert leftovers(tmp_path) == ["alone"]
+
+
+def aged(build, site, folder, url):
+    """The partial file was kept two days ago."""
+    old = time.time() - 2 * 24 * 3600
+    os.utime(folder / PARTIAL, (old, old))
+    return url
+
+
+def damaged(build, site, folder, url):
+    """The partial file lost its last byte, and with it the end of its record."""
+    kept = (folder / PARTIAL).read_bytes()
+    (folder / PARTIAL).write_bytes(kept[:-1])
+    return url
+
+
+def another_address(build, site, folder, url):
+    """The next download to the same file is of another address."""
+    site.files["other-" + url.rsplit("/", 1)[1]] = RESUMED
+    return url.replace("/files/", "/files/other-")
+
+
+def not_found_once(build, site, folder, url):
+    """An attempt that gets no part of the file keeps the partial file as it was."""
+    before = (folder / PARTIAL).read_bytes(), (folder / PARTIAL).stat().st_mtime_ns
+    done = fetch(build, folder, url, trust=site.cert)
+    assert done.returncode != 0 and "服务器返回状态 404" in done.stderr.decode()
+    assert leftovers(folder) == [PARTIAL]
+    assert ((folder / PARTIAL).read_bytes(), (folder / PARTIAL).stat().st_mtime_ns) == before
+    return url
+
+
+NO_VALIDATORS = {"etag": False, "last_modified": False}
+
+
+# Each row: the file's options for the first download, which breaks off after
+# DROP bytes; the bodies it answers with in turn (None: a 404); its options
+# after that; what happens in between (giving the address to fetch next);
+# then whether the next download asks for the rest, the statuses it gets,
+# and what it saves.
+@pytest.mark.parametrize("first, bodies, then, between, ranged, statuses, saved", [
+    ({}, [RESUMED], {}, None, True, [206], RESUMED),
+    ({"etag": False}, [RESUMED], {"etag": False}, None, True, [206], RESUMED),
+    ({}, [RESUMED, None, RESUMED], {}, not_found_once, True, [206], RESUMED),
+    ({}, [RESUMED, CHANGED], {}, None, True, [200], CHANGED),
+    ({"etag": '"same"'}, [RESUMED, CHANGED[:DROP // 2]], {"etag": '"same"'}, None, True, [416, 200],
+     CHANGED[:DROP // 2]),
+    ({"etag": '"same"'}, [RESUMED, CHANGED + b"longer"], {"etag": '"same"'}, None, True, [206, 200],
+     CHANGED + b"longer"),
+    ({}, [RESUMED], {"ranges": False}, None, True, [200], RESUMED),
+    (NO_VALIDATORS, [RESUMED], NO_VALIDATORS, None, False, [200], RESUMED),
+    ({"etag": 'W/"weak"', "last_modified": False}, [RESUMED], {}, None, False, [200], RESUMED),
+    ({}, [RESUMED], {}, aged, False, [200], RESUMED),
+    ({}, [RESUMED], {}, damaged, False, [200], RESUMED),
+    ({}, [RESUMED], {}, another_address, False, [200], RESUMED),
+], ids=["continues", "by its date", "after a 404", "changed", "416", "206 of another length",
+        "ranges ignored", "no validators", "weak etag only", "kept too long ago", "record damaged",
+        "another address"])
+def test_a_broken_download_continues_only_what_it_can_trust(build, site, tmp_path, request, first, bodies, then,
+                                                            between, ranged, statuses, saved):
+    name = f"resume-{request.node.callspec.id.replace(' ', '-')}.bin"
+    url = site.url("/files/" + name)
+    site.files[name] = list(bodies)
+    site.options[name] = dict(first, drop_after=DROP)
+    broke = fetch(build, tmp_path, url, trust=site.cert)
+    assert broke.returncode != 0 and "没有下载完整" in broke.stderr.decode()
+    etag, modified = site.validators(name, bodies[0])
+    named = (etag and not etag.startswith("W/")) or modified
+    assert leftovers(tmp_path) == ([PARTIAL] if named else [])
+    site.options[name] = then
+    if between:
+        url = between(build, site, tmp_path, url)
+    asked = len(site.answers)
+    done = fetch(build, tmp_path, url, trust=site.cert)
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "out.bin").read_bytes() == saved
+    # The partial file is gone with the file in place.
+    assert leftovers(tmp_path) == ["out.bin"]
+    answers = site.answers[asked:]
+    assert [a.status for a in answers] == statuses
+    if ranged:
+        # The rest, only while it is the resource the first answer named.
+        assert (answers[0].range, answers[0].if_range) == (f"bytes={DROP}-", etag or modified)
+    else:
+        assert (answers[0].range, answers[0].if_range) == (None, None)
+    # Starting over asks for the whole.
+    assert all(a.range is None and a.if_range is None for a in answers[1:])
+    if statuses == [206]:
+        # Only the bytes that were missing crossed the network again.
+        assert sum(a.sent for a in site.answers if a.path.endswith("/" + name)) == len(saved)
+
+
+def test_a_signal_during_a_resumed_download_removes_the_partial_file(build, site, tmp_path):
+    name = "resume-then-signal.bin"
+    url = site.url("/files/" + name)
+    # The second answer never comes: the download waits until it is ended.
+    site.files[name] = [RESUMED, lambda: site.stop.wait(60) and None]
+    site.options[name] = {"drop_after": DROP}
+    assert fetch(build, tmp_path, url, trust=site.cert).returncode != 0
+    assert leftovers(tmp_path) == [PARTIAL]
+    env = dict(os.environ, CURL_CA_BUNDLE=site.cert)
+    child = subprocess.Popen([str(build / "vellomar-cmd"), f"powershell curl  -o out.bin {url}"], cwd=tmp_path,
+                             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             preexec_fn=signal_defaults)
+    try:
+        # Taken over under a temporary name while the request waits.
+        asked = lambda: sum(a.path.endswith("/" + name) for a in site.answers)  # noqa: E731
+        assert wait_for(lambda: asked() == 2 and PARTIAL not in leftovers(tmp_path))
+        assert [n[:14] for n in leftovers(tmp_path)] == [".out.bin.part-"]
+        child.send_signal(signal.SIGTERM)
+        assert child.wait(30) == -signal.SIGTERM
+    finally:
+        child.kill()
+        child.wait()
+    assert leftovers(tmp_path) == []

@@ -1,6 +1,7 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import pathlib
 import shutil
 import signal
 
@@ -36,8 +37,8 @@ def open_install(launch, start, site):
     return s
 
 
-def answer_java(s, java="/usr/bin/java"):
-    s.child.expect_exact(JAVA_PROMPT, timeout=30)
+def answer_java(s, java="/usr/bin/java", timeout=30):
+    s.child.expect_exact(JAVA_PROMPT, timeout=timeout)
     s.child.sendline(java)
     s.java_taken()
 
@@ -167,6 +168,31 @@ def test_failed_download_waits_then_retries(launch, start, site, demo_archive):
     answer_java(s)
     leave(s)
     assert site.requests == ["/" + ARCHIVE] * 2
+
+
+def test_a_link_that_drops_still_installs(launch, start, site, tmp_path):
+    import random
+    import zipfile
+
+    # 32 MiB that do not compress, over a link that drops every 4 MiB.
+    path = tmp_path / "big.zip"
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+        z.write(pathlib.Path(__file__).parents[2] / "site" / "demo" / "eula.txt", "eula.txt")
+        z.writestr("spigot-1.12.2.jar", random.Random(4).randbytes(32 << 20))
+    archive = path.read_bytes()
+    site.files[ARCHIVE] = archive
+    site.drop_after = 4 << 20
+    s = open_install(launch, start, site)
+    s.child.sendline("1")
+    answer_java(s, timeout=120)
+    leave(s)
+    assert (start / "vellomar" / "1.12.2.zip").read_bytes() == archive
+    # Each attempt went on from where the last broke off...
+    assert [a.range for a in site.answers] == [None] + [f"bytes={n << 22}-" for n in range(1, len(site.answers))]
+    assert site.sent == len(archive)
+    # ...and the pauses between them stayed at their first step.
+    assert s.output.count("安装失败，2 秒后重试") == len(site.answers) - 1
+    assert "安装失败，4 秒后重试" not in s.output
 
 
 def test_archive_without_eula_starts_over(launch, start, site, demo_archive, tmp_path):
