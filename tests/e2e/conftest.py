@@ -341,11 +341,11 @@ def wine_env():
 
 @pytest.fixture
 def launch_wine(build, wine_env):
-    """Starts the Windows launcher under Wine in a pseudo-terminal."""
+    """Starts the Windows launcher (the build's, or program) under Wine in a pseudo-terminal."""
     sessions = []
 
-    def spawn(folder, env=None):
-        child, log = spawn_in_pty(WINE, [str(build / "vellomar.exe")], timeout=60, cwd=str(folder),
+    def spawn(folder, env=None, program=None):
+        child, log = spawn_in_pty(WINE, [str(program or build / "vellomar.exe")], timeout=60, cwd=str(folder),
                                   env={**wine_env, **(env or {})})
         session = Session(child, log, timeout=60)
         sessions.append(session)
