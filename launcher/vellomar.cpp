@@ -336,6 +336,10 @@ int main() {
         print(busy);
         return 1;
     }
+    // A screen of its own, as a console window opened for the program: the
+    // first menu is drawn on an empty screen, and the user's comes back at
+    // the end, however it comes.
+    own_screen(true);
     for (;;) {
         shell("title " + title);
         setpos(0, 0);
@@ -352,6 +356,7 @@ int main() {
         if (usable && held != 1) {
             held = hold_folder(vellomar);
             if (held == 0) {
+                own_screen(false); // the message stays on the user's screen
                 print(busy);
                 return 1;
             }

@@ -160,8 +160,10 @@ int echo(std::string_view rest) {
 }
 
 int cls() {
+    // The scrollback belongs to the screen found: kept while the program holds
+    // a screen of its own, which has none.
     if (smart())
-        escape("\x1b[H\x1b[2J\x1b[3J", 0);
+        escape(screen_held() ? "\x1b[H\x1b[2J" : "\x1b[H\x1b[2J\x1b[3J", 0);
     else
         write_all(STDOUT_FILENO, "\f");
     return 0;

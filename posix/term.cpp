@@ -30,6 +30,8 @@ struct termios raw_modes;
 char doomed_path[4096];            // removed when a signal ends the program
 volatile sig_atomic_t doomed_kind; // what doomed_path holds: doomed_none, _file or _folder
 volatile sig_atomic_t line_open;   // a line without its end is on screen
+volatile sig_atomic_t held;        // the alternate screen is kept (hold_screen())
+volatile sig_atomic_t retakes;     // times continuing took the held screen again
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -70,6 +72,7 @@ void on_signal(int sig) {
 void on_stop(int) {
     int saved_errno = errno;
     int was_raw = in_raw;
+    int was_held = held && (changes & changed_screen);
     term_restore();
     signal(SIGTSTP, SIG_DFL);
     // The handler runs with SIGTSTP blocked: unblocked, the raise stops the
@@ -80,8 +83,13 @@ void on_stop(int) {
     sigaddset(&stop, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     raise(SIGTSTP);
-    // Continued: back to the state the program was in.
+    // Continued: back to the state the program was in, on an empty screen.
     signal(SIGTSTP, on_stop);
+    if (was_held) {
+        changes = changes | changed_screen;
+        write_all(STDOUT_FILENO, enter_alternate);
+        retakes = retakes + 1;
+    }
     if (was_raw && tty_fd >= 0) {
         tcsetattr(tty_fd, TCSANOW, &raw_modes);
         in_raw = 1;
@@ -125,6 +133,26 @@ void leave_screen() {
     // which is harmless, rather than not at all.
     write_all(STDOUT_FILENO, leave_alternate);
     changes = changes & ~changed_screen;
+}
+
+bool hold_screen() {
+    if (!enter_screen()) return false;
+    held = 1;
+    return true;
+}
+
+void release_screen() {
+    if (!held) return;
+    held = 0;
+    leave_screen();
+}
+
+bool screen_held() {
+    return held && (changes & changed_screen);
+}
+
+int retaken() {
+    return retakes;
 }
 
 std::string cursor_at(int row, int col) {
@@ -182,11 +210,13 @@ int raw_read(unsigned char* buf, int cap, int timeout_ms) {
 
     int got = 0;
     struct pollfd p = {fd, POLLIN, 0};
-    int ready;
+    int ready, was = retakes;
     do {
         ready = poll(&p, 1, timeout_ms);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) {
+    } while (ready < 0 && errno == EINTR && retakes == was);
+    if (ready < 0 && errno == EINTR) {
+        got = 0;
+    } else if (ready < 0) {
         got = -1;
     } else if (ready > 0) {
         ssize_t n;

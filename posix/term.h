@@ -28,6 +28,22 @@ bool enter_screen();
 // entering; nothing when it is not shown.
 void leave_screen();
 
+// Shows the alternate screen, as enter_screen() does, and keeps it until
+// release_screen() or the end: a stop (Ctrl+Z) gives the screen found back to
+// the shell, and continuing takes the alternate screen again, empty. False
+// when output is not a smart terminal or the alternate screen is shown already.
+bool hold_screen();
+
+// Gives back the screen hold_screen() took: the screen found comes back.
+void release_screen();
+
+// True while the program holds the alternate screen (hold_screen()).
+bool screen_held();
+
+// How many times continuing after a stop has taken the held screen again,
+// empty: what it showed wants drawing anew.
+int retaken();
+
 // The sequence that moves the cursor to row, col (both counted from 0).
 std::string cursor_at(int row, int col);
 
@@ -44,7 +60,8 @@ int tty();
 // Waits up to timeout_ms (-1: without limit) for input on the terminal in raw
 // mode, then reads what arrived together (an escape sequence, a pasted run).
 // Bytes handed back with unread() come first, at once. Returns the bytes
-// read, 0 on timeout, -1 at end of input or on an error.
+// read, 0 on timeout or once a stop and continue has taken the held screen
+// again (see retaken()), -1 at end of input or on an error.
 int raw_read(unsigned char* buf, int cap, int timeout_ms);
 
 // Hands back bytes that raw_read() gave and their reader did not use, such as

@@ -84,6 +84,13 @@ void hide_cursor() {
     escape("\x1b[?25l", changed_cursor);
 }
 
+void own_screen(bool on) {
+    if (on)
+        hold_screen();
+    else
+        release_screen();
+}
+
 void print(std::string text) {
     write_all(STDOUT_FILENO, text);
 }
@@ -113,8 +120,9 @@ int get_key() {
         if (tty() < 0) return std::getchar();
         // One key press at a time: what was typed after it stays with the
         // terminal layer, for the next key or for a line read.
+        int was = retaken();
         pending = key_codes(read_key(-1));
-        if (pending.empty()) return -1;
+        if (pending.empty()) return retaken() != was ? 0 : -1;
     }
     int code = static_cast<unsigned char>(pending[0]);
     pending.erase(0, 1);

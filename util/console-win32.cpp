@@ -58,6 +58,8 @@ void hide_cursor() {
     SetConsoleCursorInfo(out(), &info);
 }
 
+void own_screen(bool) {}
+
 // Console text goes through the handle: the C runtime's stdio garbles GBK on
 // some consoles. Line ends become CR LF, as text-mode output writes them.
 void print(std::string text) {

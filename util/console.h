@@ -17,6 +17,13 @@ void setpos(int x, int y);
 // Hides the cursor; it is shown again when the program ends.
 void hide_cursor();
 
+// With on, runs the program on a screen of its own, empty, where a terminal
+// has one (the alternate screen of a terminal that takes escape sequences);
+// the screen found, and its scrollback, come back with off and whichever way
+// the program ends. Nothing elsewhere: a Windows console window opened for the
+// program starts empty.
+void own_screen(bool on);
+
 // Writes text to standard output at once, nothing held back.
 void print(std::string text);
 
@@ -32,7 +39,9 @@ bool pass(char key);
 // Waits for one key press without echo and returns its code; an arrow or
 // function key gives two codes (224 or 0, then the key's), any other escape
 // sequence the one code 27. Keys typed after it are left for the next call
-// and for cin_space(). -1 at end of input.
+// and for cin_space(). -1 at end of input. 0 when the program was stopped
+// (Ctrl+Z) during the wait and continued on its own screen, empty again: no
+// key was pressed, and what the screen showed wants drawing anew.
 int get_key();
 
 // Reads one line from standard input, skipping empty lines before it; the line

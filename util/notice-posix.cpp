@@ -181,10 +181,17 @@ struct notice {
     std::vector<std::string> buttons;
 };
 
-// The escape sequences that draw the notice, centred on a cleared screen,
-// with button `chosen` highlighted and the cursor on it.
-std::string draw(const notice& n, int chosen, std::pair<int, int> size) {
-    auto [cols, lines] = size;
+// A notice's frame on a terminal of a given size: its rows, each as drawn
+// from the frame's left column, and where the cursor rests.
+struct frame {
+    std::vector<std::string> rows;
+    int left;   // column of the left border
+    int cursor; // column of the highlighted button's label, on the row above the last
+};
+
+// The frame of the notice with button `chosen` highlighted, at most `lines`
+// rows high.
+frame lay_out(const notice& n, int chosen, int cols, int lines) {
     const int pad = cols >= 16 ? 2 : 0, gap = 3;
     std::vector<int> button_widths;
     int buttons_width = -gap;
@@ -197,41 +204,110 @@ std::string draw(const notice& n, int chosen, std::pair<int, int> size) {
     int inner = std::max(std::min({widest, 60, cols - 2 - 2 * pad}), 2);
     int span = inner + 2 * pad;
 
-    std::vector<row> rows = wrap(n.text, inner);
+    std::vector<row> text = wrap(n.text, inner);
     int room = std::max(lines - 5, 1);
-    if (static_cast<int>(rows.size()) > room) {
-        rows.resize(static_cast<std::size_t>(room));
-        rows.back() = cut(rows.back(), inner, true);
+    if (static_cast<int>(text.size()) > room) {
+        text.resize(static_cast<std::size_t>(room));
+        text.back() = cut(text.back(), inner, true);
     }
-    int height = static_cast<int>(rows.size()) + 5;
-    int top = std::max((lines - height) / 2, 0), left = std::max((cols - span - 2) / 2, 0);
-
-    std::string out = "\x1b[0m\x1b[2J";
-    int y = top;
+    frame f;
+    f.left = std::max((cols - span - 2) / 2, 0);
     row title = cut(join(n.title.begin(), n.title.end()), span - 2);
     int dashes = span - title.width - 2;
-    out += cursor_at(y++, left) + "┌" + repeat("─", dashes / 2) + " \x1b[1m" + title.bytes +
-           "\x1b[22m " + repeat("─", dashes - dashes / 2) + "┐";
+    f.rows.push_back("┌" + repeat("─", dashes / 2) + " \x1b[1m" + title.bytes + "\x1b[22m " +
+                     repeat("─", dashes - dashes / 2) + "┐");
     std::string blank = "│" + repeat(" ", span) + "│";
-    out += cursor_at(y++, left) + blank;
-    for (const auto& r : rows)
-        out += cursor_at(y++, left) + "│" + repeat(" ", pad) + r.bytes +
-               repeat(" ", span - pad - r.width) + "│";
-    out += cursor_at(y++, left) + blank;
+    f.rows.push_back(blank);
+    for (const auto& r : text)
+        f.rows.push_back("│" + repeat(" ", pad) + r.bytes + repeat(" ", span - pad - r.width) +
+                         "│");
+    f.rows.push_back(blank);
 
-    int x = left + 1 + std::max((span - buttons_width) / 2, 0), cursor = x + 2;
-    out += cursor_at(y, left) + "│" + cursor_at(y, left + 1 + span) + "│";
+    int lead = std::max((span - buttons_width) / 2, 0);
+    std::string buttons = "│" + repeat(" ", lead);
+    f.cursor = f.left + 1 + lead + 2;
     for (std::size_t i = 0; i < n.buttons.size(); ++i) {
         bool lit = static_cast<int>(i) == chosen;
-        out += cursor_at(y, x) + (lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
-               (lit ? "\x1b[27m" : "");
-        if (lit) cursor = x + 2;
-        x += button_widths[i] + gap;
+        if (i > 0) buttons += repeat(" ", gap);
+        if (lit) f.cursor = f.left + 1 + lead + 2;
+        buttons += std::string(lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
+                   (lit ? "\x1b[27m" : "");
+        lead += button_widths[i] + (i + 1 < n.buttons.size() ? gap : 0);
     }
-    ++y;
-    out += cursor_at(y, left) + "└" + repeat("─", span) + "┘";
-    out += cursor_at(y - 1, cursor);
-    return out;
+    f.rows.push_back(buttons + repeat(" ", std::max(span - lead, 0)) + "│");
+    f.rows.push_back("└" + repeat("─", span) + "┘");
+    return f;
+}
+
+// The escape sequences that draw the notice centred on a cleared screen, with
+// button `chosen` highlighted and the cursor on it.
+std::string draw(const notice& n, int chosen, std::pair<int, int> size) {
+    auto [cols, lines] = size;
+    frame f = lay_out(n, chosen, cols, lines);
+    int height = static_cast<int>(f.rows.size());
+    int top = std::max((lines - height) / 2, 0);
+    std::string out = "\x1b[0m\x1b[2J";
+    for (int i = 0; i < height; ++i)
+        out += cursor_at(top + i, f.left) + f.rows[static_cast<std::size_t>(i)];
+    return out + cursor_at(top + height - 2, f.cursor);
+}
+
+// Moves the cursor by count rows (down when count > 0, up when < 0) or to
+// column col of its row.
+std::string rows_by(int count) {
+    if (count == 0) return {};
+    return "\x1b[" + std::to_string(std::abs(count)) + (count > 0 ? "B" : "A");
+}
+std::string to_column(int col) {
+    return col > 0 ? "\r\x1b[" + std::to_string(col) + "C" : "\r";
+}
+
+// A notice on the screen the program holds. That screen cannot be put aside
+// and brought back, as the alternate screen brings back the one under it, and
+// what other programs wrote on it cannot be read back; so the notice makes
+// room instead of covering: it opens a band of blank rows under the text it
+// follows, pushing the rows below that down, the screen scrolled up first as
+// far as the band needs. Closing it pulls those rows back up. Only the rows
+// scrolled off the top, and rows pushed off the bottom, are lost. Everything
+// is drawn relative to the cursor, whose row is not known.
+struct band {
+    int height = 0; // rows opened
+};
+
+// Opens a band of height rows under the cursor's row, the cursor and colours
+// saved (ESC 7) where the text it follows ends; the cursor is left on the
+// band's first row.
+std::string open_band(band& b, int height, int lines) {
+    b.height = std::clamp(height, 1, std::max(lines - 1, 1));
+    // Index (ESC D) moves down a row, scrolling at the bottom, and keeps the column.
+    std::string out;
+    for (int i = 0; i < b.height; ++i)
+        out += "\x1b"
+               "D";
+    out += rows_by(-b.height) + "\x1b\x37\x1b[0m" + to_column(0) + rows_by(1);
+    return out + "\x1b[" + std::to_string(b.height) + "L";
+}
+
+// Draws the frame in the band, the cursor on its first row, and leaves the
+// cursor on the highlighted button.
+std::string fill_band(const frame& f) {
+    std::string out = "\x1b[0m";
+    int height = static_cast<int>(f.rows.size());
+    for (int i = 0; i < height; ++i)
+        out += (i ? rows_by(1) : "") + "\r\x1b[2K" + (f.left ? to_column(f.left) : "") +
+               f.rows[static_cast<std::size_t>(i)];
+    return out + rows_by(-1) + to_column(f.cursor);
+}
+
+// From the highlighted button back to the band's first row.
+std::string band_top(const band& b) {
+    return rows_by(-(b.height - 2)) + "\r";
+}
+
+// Takes the band away, the rows below it pulled back up, and puts the cursor
+// and colours back where the text it followed ends.
+std::string close_band(const band& b) {
+    return band_top(b) + "\x1b[0m\x1b[" + std::to_string(b.height) + "M\x1b\x38";
 }
 
 enum class key { none, enter, space, esc, yes, no, left, right, toggle };
@@ -311,30 +387,52 @@ int answer_to(const unsigned char* buf, int got, bool yes_no, int& chosen) {
     return -1;
 }
 
-// A notice drawn on the alternate screen of a smart terminal, keys read from
-// the terminal. End of input answers OK, or No.
+// A notice drawn on a smart terminal, keys read from the terminal: on the
+// alternate screen, which brings back what was under it when it goes, or in
+// a band on the screen the program holds itself (see band). End of input
+// answers OK, or No.
 bool framed(const notice& n, bool yes_no) {
     std::fflush(stdout);
     int chosen = 0, answer = -1;
     auto size = screen_size();
+    const bool banded = screen_held();
+    band b;
+    // The frame in the band, which must leave a row above it for the text.
+    auto framing = [&] { return lay_out(n, chosen, size.first, size.second - 1); };
+    auto opening = [&] {
+        frame f = framing();
+        return open_band(b, static_cast<int>(f.rows.size()), size.second) + fill_band(f);
+    };
+    int taken = retaken();
+    if (banded) escape(opening(), 0);
     while (answer < 0) {
         int was = chosen;
-        // Not shown yet, or taken away by a stop (Ctrl+Z) and then continued.
-        if (enter_screen()) escape(draw(n, chosen, size), 0);
+        // Not shown yet, or taken away by a stop (Ctrl+Z) and then continued;
+        // a held screen comes back empty, the band with it.
+        if (banded && retaken() != taken) {
+            taken = retaken();
+            escape("\x1b\x38" + opening(), 0);
+        } else if (!banded && enter_screen()) {
+            escape(draw(n, chosen, size), 0);
+        }
         unsigned char buf[64];
         int got = raw_read(buf, sizeof buf, 500);
         if (got == 0) {
             auto now = screen_size();
             if (now != size) {
                 size = now;
-                escape(draw(n, chosen, size), 0);
+                escape(banded ? close_band(b) + opening() : draw(n, chosen, size), 0);
             }
             continue;
         }
         answer = answer_to(buf, got, yes_no, chosen);
-        if (answer < 0 && chosen != was) escape(draw(n, chosen, size), 0);
+        if (answer < 0 && chosen != was)
+            escape(banded ? band_top(b) + fill_band(framing()) : draw(n, chosen, size), 0);
     }
-    leave_screen();
+    if (banded)
+        escape(close_band(b), 0);
+    else
+        leave_screen();
     return answer == 1;
 }
 

@@ -16,6 +16,7 @@ import tempfile
 import termios
 
 import pexpect
+import pyte
 import pytest
 
 # The terminal every session runs in.
@@ -32,6 +33,13 @@ WINE_LOCALE = "zh_CN.UTF-8"
 # Where the launcher fetches the server archive, below the site's address.
 ARCHIVE = "tarnwick/server/1.12.2.zip"
 
+# How the Linux launcher takes a screen of its own on a terminal, and gives
+# the user's back: the alternate screen, the cursor saved around it.
+ENTER_SCREEN = "\x1b7\x1b[?1049h"
+LEAVE_SCREEN = "\x1b[?1049l\x1b8"
+# What cmd's cls writes there: that screen has no scrollback to wipe.
+CLS = "\x1b[H\x1b[2J"
+
 # Matches any CSI or OSC escape sequence.
 ESCAPE = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07]*\x07")
 
@@ -39,6 +47,79 @@ ESCAPE = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07]*\x07")
 def strip_escapes(text):
     """The text as it reads on screen, without escape sequences."""
     return ESCAPE.sub("", text)
+
+
+class AltScreen(pyte.Screen):
+    """pyte's screen with xterm's alternate screen (mode 1049): entering saves
+    the cursor and the main screen and clears; leaving brings both back. As in
+    xterm, each screen has one saved cursor (ESC 7, ESC 8) of its own."""
+
+    def __init__(self, columns, lines):
+        super().__init__(columns, lines)
+        self.saved = None
+        self.slots = {}
+
+    def save_cursor(self):
+        super().save_cursor()
+        self.slots[self.alternate] = self.savepoints.pop()
+
+    def restore_cursor(self):
+        if self.alternate in self.slots:
+            self.savepoints.append(self.slots[self.alternate])
+        super().restore_cursor()
+
+    def set_mode(self, *modes, **kwargs):
+        if kwargs.get("private") and 1049 in modes and self.saved is None:
+            self.save_cursor()
+            self.saved = {y: dict(line) for y, line in self.buffer.items()}
+            self.erase_in_display(2)
+        super().set_mode(*modes, **kwargs)
+
+    def reset_mode(self, *modes, **kwargs):
+        if kwargs.get("private") and 1049 in modes and self.saved is not None:
+            self.buffer.clear()
+            for y, line in self.saved.items():
+                self.buffer[y].update(line)
+            self.saved = None
+            self.restore_cursor()
+        super().reset_mode(*modes, **kwargs)
+
+    @property
+    def alternate(self):
+        return self.saved is not None
+
+
+def render(output, columns=COLS, lines=ROWS):
+    """The terminal as it looks after receiving output."""
+    screen = AltScreen(columns, lines)
+    pyte.Stream(screen).feed(output)
+    return screen
+
+
+def picture(screen):
+    """What the screen shows, the cursor's place included."""
+    return screen.display, (screen.cursor.x, screen.cursor.y)
+
+
+def cells(screen, y, start=0, stop=None):
+    """The text of row y from column start to stop, cell by cell."""
+    stop = screen.columns if stop is None else stop
+    return "".join(screen.buffer[y][x].data for x in range(start, stop))
+
+
+def find(screen, text):
+    """(row, column) of the first place the screen shows text, or None."""
+    for y in range(screen.lines):
+        # A wide character fills its cell, and the cell after it is empty.
+        columns, joined = [], ""
+        for x in range(screen.columns):
+            data = screen.buffer[y][x].data
+            columns.extend([x] * len(data))
+            joined += data
+        at = joined.find(text)
+        if at >= 0:
+            return y, columns[at]
+    return None
 
 
 @pytest.fixture(scope="session")
@@ -130,7 +211,9 @@ class Session:
         shows, without blanks and frame, its rows read one after the other."""
         self.child.expect_exact("┘", timeout=self.timeout)
         self.key_awaited()
-        drawn = strip_escapes(self.output[self.output.rindex("\x1b[?1049h"):])
+        screen = render(self.output)
+        top, bottom = find(screen, "┌")[0], find(screen, "└")[0]
+        drawn = "".join(cells(screen, y) for y in range(top, bottom + 1))
         return re.sub(r"[\s│┌┐└┘─]", "", drawn)
 
     def modes(self):
@@ -272,11 +355,11 @@ def wine_env():
 
 @pytest.fixture
 def launch_wine(build, wine_env):
-    """Starts the Windows launcher under Wine in a pseudo-terminal."""
+    """Starts the Windows launcher (the build's, or program) under Wine in a pseudo-terminal."""
     sessions = []
 
-    def spawn(folder, env=None):
-        child, log = spawn_in_pty(WINE, [str(build / "vellomar.exe")], timeout=60, cwd=str(folder),
+    def spawn(folder, env=None, program=None):
+        child, log = spawn_in_pty(WINE, [str(program or build / "vellomar.exe")], timeout=60, cwd=str(folder),
                                   env={**wine_env, **(env or {})})
         session = Session(child, log, timeout=60)
         sessions.append(session)

@@ -7,10 +7,9 @@ import signal
 
 import pytest
 
-from conftest import ARCHIVE
+from conftest import ARCHIVE, CLS
 from dist import wait_for
 
-CLS = "\x1b[H\x1b[2J\x1b[3J"
 LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
         "\x1b[0;91m1\x1b[0;92m:\x1b[0;36m1.12.2\x1b[0;93m高配服务t器\r\n"
         "请选择要安装的服务器编号(红色的那个数字):")

@@ -2,11 +2,13 @@
 
 import os
 import signal
+import subprocess
 import termios
 
 import pytest
 
-from conftest import ARCHIVE, MENU, TITLE, run_without_terminal, strip_escapes
+from conftest import (ARCHIVE, COLS, ENTER_SCREEN, LEAVE_SCREEN, MENU, ROWS, TITLE, Session, close_all,
+                      picture, render, run_without_terminal, spawn_in_pty, strip_escapes, term_env)
 
 PUSH_TITLE = "\x1b[22;0t"
 SET_TITLE = f"\x1b]0;{TITLE}\x07"
@@ -14,6 +16,8 @@ HOME = "\x1b[1;1H"
 YELLOW = "\x1b[0;93m"
 RESET = "\x1b[0m"
 POP_TITLE = "\x1b[23;0t"
+# What the launcher writes last: the user's screen back, then the colour and title.
+END = LEAVE_SCREEN + RESET + POP_TITLE
 # The menu as the terminal receives it: the pty turns each line end into CR LF.
 MENU_TEXT = "".join(line + "\r\n" for line in MENU)
 # What cmd says when a program is missing.
@@ -35,7 +39,7 @@ def test_first_pass_sets_title_homes_runs_banner_then_yellow_menu(launch, start,
     s = launch(start)
     s.menu()
     out = s.output
-    head = PUSH_TITLE + SET_TITLE + HOME
+    head = ENTER_SCREEN + PUSH_TITLE + SET_TITLE + HOME
     assert out.startswith(head)
     assert out.endswith(YELLOW + MENU_TEXT)
     banner = out[len(head) : -len(YELLOW + MENU_TEXT)]
@@ -58,7 +62,7 @@ def test_first_pass_sets_title_homes_runs_banner_then_yellow_menu(launch, start,
 def test_other_key_draws_the_whole_menu_again_without_echo(launch, start, key, passes):
     s = launch(start)
     s.menu()
-    screen = s.output[len(PUSH_TITLE) :]
+    screen = s.output[len(ENTER_SCREEN + PUSH_TITLE) :]
     s.key_awaited()
     waiting = s.modes()
     # One key chooses: no line mode, no echo while the key is awaited.
@@ -68,8 +72,9 @@ def test_other_key_draws_the_whole_menu_again_without_echo(launch, start, key, p
     s.menu(passes)
     left = quit_with_3(s)
     # Every pass repeats title, cursor home, banner and yellow menu, and the
-    # key shows nowhere; the title is pushed once and popped once.
-    assert s.output == PUSH_TITLE + screen * (1 + passes) + RESET + POP_TITLE
+    # key shows nowhere; the screen is taken once and given back once, and
+    # the title pushed once and popped once.
+    assert s.output == ENTER_SCREEN + PUSH_TITLE + screen * (1 + passes) + END
     assert left == s.modes_before()
 
 
@@ -83,7 +88,7 @@ def test_key_3_leaves_with_0_after_making_the_working_folder(launch, start, exis
     s.menu()
     left = quit_with_3(s)
     # Nothing after the menu but putting the terminal back: no echo, no message.
-    assert s.output.endswith(MENU_TEXT + RESET + POP_TITLE)
+    assert s.output.endswith(MENU_TEXT + END)
     assert left == s.modes_before()
     assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
     assert work.is_dir()
@@ -110,7 +115,52 @@ def test_signal_at_the_menu_restores_the_terminal_then_ends_by_it(launch, start,
     assert s.child.signalstatus == sig
     assert left == before
     assert left[3] & termios.ICANON and left[3] & termios.ECHO
-    assert s.output.endswith(MENU_TEXT + RESET + POP_TITLE)
+    assert s.output.endswith(MENU_TEXT + END)
+
+
+@pytest.mark.parametrize(
+    "steps, status, sig",
+    [(["3"], 0, None), (["\x03"], None, signal.SIGINT), (["kill"], None, signal.SIGTERM),
+     # Continuing after a stop takes the screen again, empty, and the menu is
+     # drawn on it anew (with no shell to stop for, the program goes straight on).
+     (["\x1a", "3"], 0, None)],
+    ids=["key 3", "ctrl-c", "SIGTERM", "ctrl-z then 3"],
+)
+def test_the_menu_has_a_screen_of_its_own_and_the_shells_comes_back(build, start, steps, status, sig):
+    banner = subprocess.run([build / "out_put_ver.exe"], capture_output=True, text=True, check=True).stdout
+    child, log = spawn_in_pty("/bin/sh", ["-c", f'printf "earlier line 1\\nearlier line 2\\n"; exec "{build}/vellomar"'],
+                              cwd=str(start), env=term_env({"LANG": "C.UTF-8"}))
+    s = Session(child, log)
+    try:
+        s.menu()
+        out = s.output
+        shell = render(out[: out.index(ENTER_SCREEN)])
+        assert shell.display[:2] == [f"earlier line {i}".ljust(COLS) for i in (1, 2)]
+        # The first menu on an empty screen: the banner and the menu, nothing else.
+        shown = banner.splitlines() + list(MENU)
+        first = render(out)
+        assert first.alternate
+        assert [row.rstrip() for row in first.display] == shown + [""] * (ROWS - len(shown))
+        s.key_awaited()
+        for step in steps:
+            if step == "kill":
+                s.child.kill(sig)
+            else:
+                s.child.send(step)
+            if step == "\x1a":
+                s.menu()
+                again = render(s.output)
+                assert again.alternate
+                assert [row.rstrip() for row in again.display] == shown + [""] * (ROWS - len(shown))
+                s.key_awaited()
+        s.finish()
+        assert (s.child.exitstatus, s.child.signalstatus) == (status, sig)
+        # The shell's screen is back as it was, the cursor where it was.
+        last = render(s.output)
+        assert not last.alternate
+        assert picture(last) == picture(shell)
+    finally:
+        close_all([child])
 
 
 @pytest.mark.parametrize(

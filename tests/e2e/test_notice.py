@@ -8,10 +8,9 @@ import subprocess
 import termios
 
 import pexpect
-import pyte
 import pytest
 
-from conftest import Session, close_all, spawn_in_pty, term_env
+from conftest import Session, cells, close_all, find, picture, render, spawn_in_pty, term_env
 
 ROWS, COLS = 24, 80
 CAPTION = "下载服务器"
@@ -20,68 +19,6 @@ BEFORE = "第一行 underneath\n第二行，绿色之前\n"
 ENTER_ALT, LEAVE_ALT = "\x1b[?1049h", "\x1b[?1049l"
 MARKER = re.compile(r"<<(ok|yes|no)>>")
 RIGHT, LEFT = "\x1b[C", "\x1b[D"
-
-
-class AltScreen(pyte.Screen):
-    """pyte's screen with xterm's alternate screen (mode 1049): entering saves
-    the cursor and the main screen and clears; leaving brings both back."""
-
-    def __init__(self, columns, lines):
-        super().__init__(columns, lines)
-        self.saved = None
-
-    def set_mode(self, *modes, **kwargs):
-        if kwargs.get("private") and 1049 in modes and self.saved is None:
-            self.save_cursor()
-            self.saved = {y: dict(line) for y, line in self.buffer.items()}
-            self.erase_in_display(2)
-        super().set_mode(*modes, **kwargs)
-
-    def reset_mode(self, *modes, **kwargs):
-        if kwargs.get("private") and 1049 in modes and self.saved is not None:
-            self.buffer.clear()
-            for y, line in self.saved.items():
-                self.buffer[y].update(line)
-            self.saved = None
-            self.restore_cursor()
-        super().reset_mode(*modes, **kwargs)
-
-    @property
-    def alternate(self):
-        return self.saved is not None
-
-
-def render(output, columns=COLS, lines=ROWS):
-    """The terminal as it looks after receiving output."""
-    screen = AltScreen(columns, lines)
-    pyte.Stream(screen).feed(output)
-    return screen
-
-
-def picture(screen):
-    """What the screen shows, the cursor's place included."""
-    return screen.display, (screen.cursor.x, screen.cursor.y)
-
-
-def cells(screen, y, start=0, stop=None):
-    """The text of row y from column start to stop, cell by cell."""
-    stop = screen.columns if stop is None else stop
-    return "".join(screen.buffer[y][x].data for x in range(start, stop))
-
-
-def find(screen, text):
-    """(row, column) of the first place the screen shows text, or None."""
-    for y in range(screen.lines):
-        # A wide character fills its cell, and the cell after it is empty.
-        columns, joined = [], ""
-        for x in range(screen.columns):
-            data = screen.buffer[y][x].data
-            columns.extend([x] * len(data))
-            joined += data
-        at = joined.find(text)
-        if at >= 0:
-            return y, columns[at]
-    return None
 
 
 class Notice(Session):
@@ -131,9 +68,10 @@ def show(notice_tool, tmp_path):
     """Starts the notice program in a pseudo-terminal."""
     children = []
 
-    def spawn(kind, text=TEXT, caption=CAPTION, before=BEFORE, size=(ROWS, COLS), term="xterm"):
+    def spawn(kind, text=TEXT, caption=CAPTION, before=BEFORE, size=(ROWS, COLS), term="xterm", own=False):
         modes_file = tmp_path / f"modes-{len(children)}.pickle"
-        child, log = spawn_in_pty(notice_tool, [kind, text, caption, before], modes_file=modes_file, size=size,
+        args = (["--own-screen"] if own else []) + [kind, text, caption, before]
+        child, log = spawn_in_pty(notice_tool, args, modes_file=modes_file, size=size,
                                   env=term_env({"TERM": term, "LANG": "C.UTF-8"}))
         children.append(child)
         return Notice(child, log, modes_file)
@@ -300,6 +238,70 @@ def test_a_notice_stopped_and_continued_is_drawn_again(show):
     before = render(out[: out.index(ENTER_ALT)])
     after = render(out[: out.rindex(LEAVE_ALT) + len(LEAVE_ALT) + 2])
     assert picture(after) == picture(before)
+
+
+@pytest.mark.parametrize(
+    "kind, before, key",
+    [
+        ("mes", BEFORE, "\r"),
+        ("yes_no", "".join(f"第{i}行\n" for i in range(1, 11)) + "\x1b[3;5H", "n"),
+        ("mes", "".join(f"第{i}行\n" for i in range(1, 21)) + "请输入:", " "),
+        ("yes_no", "".join(f"第{i}行\n" for i in range(1, 31)), "y"),
+    ],
+    ids=["room below", "text below the cursor", "prompt near the bottom", "screen full"],
+)
+def test_on_the_programs_own_screen_a_notice_makes_room_and_covers_nothing(show, kind, before, key):
+    # The program holds the alternate screen: a notice cannot bring back what
+    # it would cover, so it opens rows under the text it follows, the rest
+    # pushed down, the screen scrolled up first as far as it needs.
+    n = show(kind, before=before, own=True)
+    shown = n.shown()
+    out = n.output
+    opened = out.index("\x1b7", out.index(ENTER_ALT) + len(ENTER_ALT))
+    under = render(out[:opened])
+    assert shown.alternate and under.alternate
+    x, y = picture(under)[1]
+    top, bottom = find(shown, "┌")[0], find(shown, "└")[0]
+    height = bottom + 1 - top
+    scrolled = max(0, y + height - (ROWS - 1))
+    assert top == y - scrolled + 1 and 5 < height < ROWS // 2
+    blank = [" " * COLS]
+    moved = under.display[scrolled:] + blank * scrolled
+    # Nothing is hidden: rows above the frame, then the rows pushed down below it.
+    assert shown.display[:top] == moved[:top]
+    assert shown.display[bottom + 1 :] == moved[top : ROWS - height]
+    n.child.send(key)
+    assert n.answer() == {"mes": "ok", "yes_no": "yes" if key == "y" else "no"}[kind]
+    n.ends_well()
+    out = n.output
+    after = render(out[: out.index("<<", opened)])
+    # The rows pulled back up, and the cursor after the text it followed; only
+    # rows scrolled off the top are gone (the bottom ones were blank).
+    assert moved[ROWS - height :] == blank * height
+    assert after.alternate
+    assert after.display == moved
+    assert picture(after)[1] == (x, y - scrolled)
+    final = render(out[: out.rindex(LEAVE_ALT)])
+    assert find(final, "<<") == (y - scrolled, x) and final.buffer[y - scrolled][x].fg == "green"
+
+
+def test_a_notice_on_the_programs_own_screen_stopped_and_continued_is_drawn_again(show):
+    # Continuing takes the program's screen again, empty, and the notice is
+    # drawn on it anew.
+    n = show("yes_no", own=True)
+    n.shown()
+    n.child.sendcontrol("z")
+    n.child.expect_exact(LEAVE_ALT, timeout=10)
+    n.child.expect_exact(ENTER_ALT, timeout=10)
+    screen = n.shown()
+    assert screen.alternate and "[ 否 ]" in "\n".join(screen.display)
+    assert "underneath" not in "\n".join(screen.display)
+    n.child.send("n")
+    assert n.answer() == "no"
+    n.ends_well()
+    # At the end the screen found comes back.
+    final = render(n.output)
+    assert not final.alternate and "".join(final.display).strip() == ""
 
 
 def test_long_text_wraps_inside_the_frame_on_a_narrow_terminal(show):

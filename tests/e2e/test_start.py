@@ -10,9 +10,8 @@ import zipfile
 import pexpect
 import pytest
 
-from conftest import ARCHIVE, TITLE
+from conftest import ARCHIVE, CLS, TITLE
 
-CLS = "\x1b[H\x1b[2J\x1b[3J"
 PROMPT = "\x1b[0;93m请输入要启动的服务器的编号:"
 LINE = "1.启动1.12.2服务器\r\n"
 RUNNING = "\x1b]0;服务器正在运行\x07"

@@ -7,6 +7,8 @@ the locale's UTF-8, so every text is matched here as UTF-8.
 import os
 import re
 import struct
+import subprocess
+import zipfile
 
 import pytest
 
@@ -114,6 +116,28 @@ def test_second_launcher_in_the_same_start_folder_leaves_the_first_alone(launch_
     quit_with_3(first)
     assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
     assert os.listdir(start / "vellomar") == []
+
+
+def test_the_zip_unpacked_anywhere_shows_the_menu(build, launch_wine, tmp_path, version):
+    cmake = os.environ.get("VELLOMAR_CMAKE", "cmake")
+    made = subprocess.run([cmake, "--build", str(build), "--target", "package"], capture_output=True, text=True,
+                          timeout=900)
+    assert made.returncode == 0, made.stdout + made.stderr
+    top = f"vellomar-{version}-win64"
+    with zipfile.ZipFile(build / f"{top}.zip") as z:
+        # One folder: the launcher with the banner program beside it, and a README.
+        assert sorted(z.namelist()) == [f"{top}/{name}" for name in ("README.txt", "out_put_ver.exe", "vellomar.exe")]
+        z.extractall(tmp_path / "unpacked")
+    folder = tmp_path / "unpacked" / top
+    # For Notepad: UTF-8 with a byte order mark, and CR LF line ends only.
+    readme = (folder / "README.txt").read_bytes()
+    assert readme.startswith(b"\xef\xbb\xbf") and readme.count(b"\n") == readme.count(b"\r\n") > 0
+    assert "vellomar.exe" in readme.decode("utf-8")
+    s = launch_wine(folder, program=folder / "vellomar.exe")
+    s.menu()
+    assert f"vellomar {version}" in s.output
+    quit_with_3(s)
+    assert sorted(os.listdir(folder)) == ["README.txt", "out_put_ver.exe", "vellomar", "vellomar.exe"]
 
 
 def pe_sections(image):

@@ -1,7 +1,8 @@
 // Shows one notice for the end-to-end tests:
-//   notice mes|yes_no TEXT CAPTION [BEFORE]
-// writes BEFORE, sets the colour green, shows the notice, then writes
-// "<<answer>>" (ok, yes or no) and a line end in whatever colour is in force.
+//   notice [--own-screen] mes|yes_no TEXT CAPTION [BEFORE]
+// with --own-screen takes a screen of its own first (own_screen), then writes
+// BEFORE, sets the colour green, shows the notice, then writes "<<answer>>"
+// (ok, yes or no) and a line end in whatever colour is in force.
 
 #include "util/console.h"
 #include "util/dialogs.h"
@@ -10,10 +11,16 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    bool own = argc > 1 && std::string(argv[1]) == "--own-screen";
+    if (own) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4 || (std::string(argv[1]) != "mes" && std::string(argv[1]) != "yes_no")) {
-        std::fputs("usage: notice mes|yes_no TEXT CAPTION [BEFORE]\n", stderr);
+        std::fputs("usage: notice [--own-screen] mes|yes_no TEXT CAPTION [BEFORE]\n", stderr);
         return 2;
     }
+    if (own) own_screen(true);
     if (argc > 4) print(argv[4]);
     color("green");
     std::string answer = "ok";
