@@ -73,10 +73,7 @@ struct transfer {
 // The name a download that broke off keeps its bytes under, beside the file,
 // for the next download of the same address to continue.
 std::string partial_name(const fs::path& target) {
-    std::string name = ".";
-    name += target.filename().string();
-    name += ".partial";
-    return (target.has_parent_path() ? target.parent_path() / name : fs::path(name)).string();
+    return hidden_beside(target, ".partial").string();
 }
 
 // A partial file ends with the record of what it holds, then the record's

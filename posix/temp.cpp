@@ -15,17 +15,26 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string prefix(const fs::path& target, const std::string& tag) {
-    std::string out = ".";
-    out += target.filename().string();
-    out += '.';
-    out += tag;
-    out += '-';
-    return out;
+    std::string suffix = ".";
+    suffix += tag;
+    suffix += '-';
+    return hidden_beside(target, suffix).filename().string();
 }
 
 fs::path folder_of(const fs::path& target) {
     return target.has_parent_path() ? target.parent_path() : fs::path(".");
 }
+
+} // namespace
+
+fs::path hidden_beside(const fs::path& target, const std::string& suffix) {
+    std::string name = ".";
+    name += target.filename().string();
+    name += suffix;
+    return folder_of(target) / name;
+}
+
+namespace {
 
 // What the umask leaves of a mode; the temporary file or folder becomes the
 // finished one, so it gets the mode a new one would have.

@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <string>
 
+// The hidden name ".NAME" + suffix in the folder of target NAME.
+std::filesystem::path hidden_beside(const std::filesystem::path& target, const std::string& suffix);
+
 // Creates an empty file ".NAME.TAG-XXXXXX" beside target, with the mode a new
 // file gets (0666 less the umask), and locks it. Returns its descriptor and
 // sets name, or -1 with errno set. Keep the descriptor open until the file has

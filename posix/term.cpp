@@ -57,6 +57,17 @@ bool pass_on(int sig) {
     return true;
 }
 
+// Takes the default action of sig now: unblocked, a raise acts at once, even
+// from within the signal's own handler.
+void raise_default(int sig) {
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+}
+
 void on_signal(int sig) {
     if (pass_on(sig)) return;
     int saved_errno = errno;
@@ -74,15 +85,10 @@ void on_stop(int) {
     int was_raw = in_raw;
     int was_held = held && (changes & changed_screen);
     term_restore();
-    signal(SIGTSTP, SIG_DFL);
     // The handler runs with SIGTSTP blocked: unblocked, the raise stops the
     // program right here, rather than the signal coming back to this handler
     // once it returns, over and over.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTSTP);
-    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
-    raise(SIGTSTP);
+    raise_default(SIGTSTP);
     // Continued: back to the state the program was in, on an empty screen.
     signal(SIGTSTP, on_stop);
     if (was_held) {
@@ -302,12 +308,7 @@ void end_as_signalled() {
     int sig = held_signal;
     if (!sig) return;
     term_restore();
-    signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
+    raise_default(sig);
 }
 
 void term_save() {

@@ -72,8 +72,8 @@ def byte_range(header, total):
     resource lies in it (416)."""
     if header is None:
         return None
-    unit, _, spec = header.strip().partition("=")
-    found = re.fullmatch(r"\s*(\d*)\s*-\s*(\d*)\s*", spec)
+    unit, _, span = header.strip().partition("=")
+    found = re.fullmatch(r"\s*(\d*)\s*-\s*(\d*)\s*", span)
     if unit.strip().lower() != "bytes" or not found or found.group(1) == found.group(2) == "":
         return None
     first, last = found.groups()
