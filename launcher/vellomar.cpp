@@ -1,6 +1,7 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "sites.h"
 #include "util/archive.h"
 #include "util/console.h"
 #include "util/dialogs.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // The key read at the last menu pass.
 char a;
@@ -37,16 +39,6 @@ std::string word(const std::string& path) {
 
 void banner() {
     shell(word(out_put_ver));
-}
-
-// Where the server archive is fetched from: the distribution site set at
-// build time, or the one VELLOMAR_DIST_HOST names (scheme, host and port).
-std::string download_address() {
-    const char* host = std::getenv("VELLOMAR_DIST_HOST");
-    std::string base = host && *host ? host : VELLOMAR_DIST_HOST;
-    while (!base.empty() && base.back() == '/')
-        base.pop_back();
-    return base + "/tarnwick/server/1.12.2.zip";
 }
 
 // Where the Linux download keeps the bytes of an attempt that broke off, for
@@ -94,6 +86,7 @@ bool complete() {
 // where the archive goes, or a file where the server folder goes.
 bool fetch() {
     int wait = first_wait;
+    const std::vector<std::string> hosts = sites();
     for (;;) {
         if (folder_check("1.12.2.zip")) {
             mes("1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。", title);
@@ -104,15 +97,20 @@ bool fetch() {
             return false;
         }
         if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
-        for (;;) {
-            installing();
+        // Each site in turn, the next at once, below the last one's failure;
+        // the pause only once every site has failed.
+        for (size_t at = 0;;) {
+            if (at == 0) installing();
             if (file_check("1.12.2.zip")) break;
             std::int64_t had = file_size(partial);
-            downloads(".\\", download_address(), "1.12.2.zip");
-            if (file_check("1.12.2.zip")) continue;
+            trying(hosts, at);
+            downloads(".\\", archive_address(hosts[at]), "1.12.2.zip");
+            if (verified("1.12.2.zip", partial)) continue;
             // An attempt that brought bytes met a link that drops, not a site
             // that does not answer: the pauses start over at the first.
-            if (file_size(partial) != had) wait = first_wait;
+            if (file_size(partial) > had) wait = first_wait;
+            if (++at < hosts.size()) continue;
+            at = 0;
             back_off(wait);
         }
         installing();
