@@ -65,10 +65,11 @@ bool verified(const std::string& file, const std::string& partial) {
     if (found == expected) return true;
     remove(file);
     remove(partial);
+    std::string done = file_check(file) ? "但无法删除它。" : "已将其删除。";
     if (found.empty())
-        print("无法读取下载的 " + file + "，无法确认它与发布的文件相同，已将其删除。\n");
+        print("无法读取下载的 " + file + "，无法确认它与发布的文件相同，" + done + "\n");
     else
-        print("下载的 " + file + " 与发布的文件不同（SHA-256 为 " + found + "，应为 " + expected +
-              "），已将其删除。\n");
+        print("下载的 " + file + " 与发布的文件不同（SHA-256 不符），" + done +
+              "\n  下载的: " + found + "\n  发布的: " + expected + "\n");
     return false;
 }

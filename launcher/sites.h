@@ -25,5 +25,6 @@ std::string published_sha256();
 
 // True when file is there and is the published archive (or none is
 // published). A file with other bytes is deleted with partial, the bytes an
-// attempt broke off with, and the user is told why; false then too.
+// attempt broke off with, and the user is told why and whether it went;
+// false then too.
 bool verified(const std::string& file, const std::string& partial);

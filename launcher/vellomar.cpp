@@ -81,6 +81,15 @@ bool complete() {
     return extracted() && java_saved();
 }
 
+// Removes the archive, which is never taken unchecked from an earlier
+// attempt; false, with a notice, when it stays.
+bool archive_removed() {
+    if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+    if (!file_check("1.12.2.zip")) return true;
+    mes("无法删除 1.12.2.zip，它可能正被其他程序使用。请删除它后重试。", title);
+    return false;
+}
+
 // Downloads the archive and extracts it into the server folder until the
 // extraction holds eula.txt. False when it cannot begin: a folder stands
 // where the archive goes, or a file where the server folder goes.
@@ -96,7 +105,7 @@ bool fetch() {
             mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
             return false;
         }
-        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+        if (!archive_removed()) return false;
         // Each site in turn, the next at once, below the last one's failure;
         // the pause only once every site has failed.
         for (size_t at = 0;;) {
@@ -106,6 +115,7 @@ bool fetch() {
             trying(hosts, at);
             downloads(".\\", archive_address(hosts[at]), "1.12.2.zip");
             if (verified("1.12.2.zip", partial)) continue;
+            if (!archive_removed()) return false;
             // An attempt that brought bytes met a link that drops, not a site
             // that does not answer: the pauses start over at the first.
             if (file_size(partial) > had) wait = first_wait;

@@ -278,7 +278,9 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
     assert s.output.count(REFUSED) == (wrong_served if sha is None else 0)
     if sha is None and wrong_served:
         wrong = hashlib.sha256(bodies["wrong"]).hexdigest()
-        assert f"下载的 1.12.2.zip 与发布的文件不同（SHA-256 为 {wrong}，应为 " in s.output
+        published = hashlib.sha256(bodies["demo"]).hexdigest()
+        assert (f"下载的 1.12.2.zip 与发布的文件不同（SHA-256 不符），已将其删除。\r\n"
+                f"  下载的: {wrong}\r\n  发布的: {published}\r\n") in s.output
     # Which site is tried shows only when there are several.
     for number, host in enumerate(named, 1):
         line = f"正在尝试第 {number} 个站点（共 {len(named)} 个）：{host}"
