@@ -22,7 +22,7 @@ std::vector<std::string> words(const std::string& text) {
     return found;
 }
 
-void remove(const std::string& file) {
+void delete_file(const std::string& file) {
     if (file_check(file)) shell("del " + file);
 }
 
@@ -63,8 +63,8 @@ bool verified(const std::string& file, const std::string& partial) {
     if (expected.empty()) return true;
     std::string found = sha256_file(file);
     if (found == expected) return true;
-    remove(file);
-    remove(partial);
+    delete_file(file);
+    delete_file(partial);
     std::string done = file_check(file) ? "但无法删除它。" : "已将其删除。";
     if (found.empty())
         print("无法读取下载的 " + file + "，无法确认它与发布的文件相同，" + done + "\n");

@@ -115,9 +115,9 @@ class CuttingProxy:
         server = socket.socket()
         # A small buffer keeps what the server has sent close to what went through.
         server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
-        server.connect(("127.0.0.1", self.to_port))
         ends = {client: server, server: client}
         try:
+            server.connect(("127.0.0.1", self.to_port))
             while True:
                 ready, _, _ = select.select(list(ends), [], [], 30)
                 if not ready:
@@ -137,10 +137,15 @@ class CuttingProxy:
         except OSError:
             return
         finally:
-            for end in ends:
-                # Hard, as a link that drops: no closing alert, no FIN.
-                end.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
-                end.close()
+            # The client gets what went through, then the end without TLS's
+            # closing alert; the server, a reset.
+            try:
+                client.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            client.close()
+            server.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            server.close()
 
     def close(self):
         self.listener.close()
