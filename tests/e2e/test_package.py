@@ -157,63 +157,43 @@ def test_command_arguments(root, tmp_path, version, args, status, out, err):
     assert os.listdir(tmp_path) == []
 
 
-def banner_folder(tmp):
-    (tmp / "data/vellomar/out_put_ver.exe").mkdir(parents=True)
-    (tmp / "data/vellomar/out_put_ver.exe/kept").write_text("the user's")
-    return {"XDG_DATA_HOME": str(tmp / "data")}
-
-
-def data_under_a_file(tmp):
-    (tmp / "file").write_text("the user's")
-    return {"XDG_DATA_HOME": str(tmp / "file/data")}
-
-
-def start_taken(tmp):
-    (tmp / "data").mkdir()
-    (tmp / "data/vellomar").write_text("the user's")
-    return {"XDG_DATA_HOME": str(tmp / "data")}
-
-
-def home_named(name):
-    def make(tmp):
-        (tmp / name).mkdir()
-        return {"HOME": str(tmp / name)}
-
-    return make
-
-
-def start_linked(tmp):
-    (tmp / "a\\b").mkdir()
-    (tmp / "data").mkdir()
-    (tmp / "data/vellomar").symlink_to(tmp / "a\\b")
-    return {"XDG_DATA_HOME": str(tmp / "data")}
-
-
 # The command's own failures, before the launcher starts: each says in one
 # line of Chinese what is wrong and what to do, exits with 1, and neither
-# makes nor changes anything, however often it is run.
-@pytest.mark.parametrize("setup, said", [
-    (lambda tmp: {"XDG_DATA_HOME": "/proc"},
+# makes nor changes anything, however often it is run. Each row: what is
+# made first (a folder, a file, or a link "-> target"), the environment
+# ({tmp} the test's folder), and parts of what is said.
+@pytest.mark.parametrize("made, env, said", [
+    ({}, {"XDG_DATA_HOME": "/proc"},
      ["无法创建起始文件夹 /proc/vellomar。", "用环境变量 XDG_DATA_HOME 指定另一个可写的文件夹"]),
-    (data_under_a_file, ["无法创建起始文件夹 ", "/file/data/vellomar。"]),
-    (start_taken, ["起始文件夹的位置 ", "/data/vellomar 已被一个文件占用"]),
-    (banner_folder, ["起始文件夹中的 out_put_ver.exe 是一个文件夹", "请移走或改名这个文件夹"]),
-    (home_named("a\\b"), ["主文件夹（HOME）的路径中含有反斜杠 \\，", "用环境变量 XDG_DATA_HOME 另指"]),
-    (home_named('a"b'), ["主文件夹（HOME）的路径中含有双引号 \"，", "XDG_DATA_HOME"]),
-    (home_named("a\x01b"), ["主文件夹（HOME）的路径中含有控制字符（0x01）", "XDG_DATA_HOME"]),
-    (lambda tmp: {"HOME": str(tmp), "XDG_DATA_HOME": f"{tmp}/a\nb"},
+    ({"file": ""}, {"XDG_DATA_HOME": "{tmp}/file/data"}, ["无法创建起始文件夹 {tmp}/file/data/vellomar。"]),
+    ({"data/vellomar": ""}, {"XDG_DATA_HOME": "{tmp}/data"}, ["起始文件夹的位置 {tmp}/data/vellomar 已被一个文件占用"]),
+    ({"data/vellomar/out_put_ver.exe/kept": ""}, {"XDG_DATA_HOME": "{tmp}/data"},
+     ["起始文件夹中的 out_put_ver.exe 是一个文件夹", "请移走或改名这个文件夹"]),
+    ({"a\\b/": None}, {"HOME": "{tmp}/a\\b"}, ["主文件夹（HOME）的路径中含有反斜杠 \\，", "用环境变量 XDG_DATA_HOME 另指"]),
+    ({'a"b/': None}, {"HOME": '{tmp}/a"b'}, ["主文件夹（HOME）的路径中含有双引号 \"，", "XDG_DATA_HOME"]),
+    ({"a\x01b/": None}, {"HOME": "{tmp}/a\x01b"}, ["主文件夹（HOME）的路径中含有控制字符（0x01）", "XDG_DATA_HOME"]),
+    ({}, {"HOME": "{tmp}", "XDG_DATA_HOME": "{tmp}/a\nb"},
      ["环境变量 XDG_DATA_HOME 的路径中含有控制字符（换行符）", "请把 XDG_DATA_HOME 设为"]),
-    (start_linked, ["经符号链接后的实际路径中含有反斜杠 \\", "XDG_DATA_HOME"]),
-    (lambda tmp: {}, ["未设置 HOME", "XDG_DATA_HOME"]),
+    ({"a\\b/": None, "data/vellomar": "-> a\\b"}, {"XDG_DATA_HOME": "{tmp}/data"},
+     ["经符号链接后的实际路径中含有反斜杠 \\", "XDG_DATA_HOME"]),
+    ({}, {}, ["未设置 HOME", "XDG_DATA_HOME"]),
 ], ids=["unwritable-data", "data-under-a-file", "start-is-a-file", "banner-is-a-folder", "home-backslash",
         "home-quote", "home-control", "data-newline", "start-links-to-backslash", "no-home"])
-def test_command_failures_say_what_to_do(root, tmp_path, setup, said):
-    env = setup(tmp_path)
+def test_command_failures_say_what_to_do(root, tmp_path, made, env, said):
+    for name, content in made.items():
+        path = tmp_path / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if content is None:
+            path.mkdir()
+        elif content.startswith("-> "):
+            path.symlink_to(tmp_path / content[3:])
+        else:
+            path.write_text(content)
     before = tree(tmp_path)
     for _ in range(2):
-        ran = command(root, [], env)
+        ran = command(root, [], {name: value.format(tmp=tmp_path) for name, value in env.items()})
         assert (ran.returncode, ran.stdout) == (1, "")
         # One line of its own: no tool's English.
         assert ran.stderr.startswith("vellomar: ") and ran.stderr.count("\n") == 1, ran.stderr
-        assert all(part in ran.stderr for part in said), ran.stderr
+        assert all(part.format(tmp=tmp_path) in ran.stderr for part in said), ran.stderr
         assert tree(tmp_path) == before
