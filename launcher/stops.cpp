@@ -150,13 +150,10 @@ std::string taken(int port, const port_holder& holder) {
            "或在 server.properties 中修改 server-port，否则服务器无法启动。仍要启动服务器吗？";
 }
 
-// The run ended because the user stopped it: Ctrl+C.
+// The run ended because the user stopped it with Ctrl+C: Java's status for
+// SIGINT, or Windows' for a console program ended by it.
 bool interrupted(int status) {
-#ifdef _WIN32
-    return static_cast<unsigned>(status) == 0xC000013Au;
-#else
-    return status == 128 + 2;
-#endif
+    return status == 128 + 2 || static_cast<unsigned>(status) == 0xC000013Au;
 }
 
 } // namespace
