@@ -4,7 +4,7 @@
 
 // Runs one command line through the command interpreter in this console and
 // waits until it and everything it started in the foreground have ended.
-// Returns the command's exit status; the launcher never looks at it.
+// Returns the command's exit status.
 int shell(std::string line);
 
 // Runs one command line as shell() does, with what the program it runs writes

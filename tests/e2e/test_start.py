@@ -1,16 +1,20 @@
 """Key 2 end to end on Linux, with a real Java running the demo server: the
 list line, the prompt, the server in the terminal, the closing notice."""
 
+import contextlib
 import io
 import os
+import re
 import shutil
 import signal
+import socket
+import subprocess
 import zipfile
 
 import pexpect
 import pytest
 
-from conftest import ARCHIVE, CLS, TITLE
+from conftest import ARCHIVE, CLS, TITLE, strip_escapes
 
 PROMPT = "\x1b[0;93m请输入要启动的服务器的编号:"
 LINE = "1.启动1.12.2服务器\r\n"
@@ -18,14 +22,26 @@ RUNNING = "\x1b]0;服务器正在运行\x07"
 JAVA = shutil.which("java")
 
 
+def own_port(server):
+    """Gives the server a port of its own, free now, in server.properties;
+    returns it."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    (server / "server.properties").write_text(f"server-port={port}\n")
+    return port
+
+
 @pytest.fixture
 def installed(start, demo_archive):
-    """A start folder whose working folder holds the installed demo server."""
+    """A start folder whose working folder holds the installed demo server,
+    with a port of its own."""
 
     def make(java_file=(JAVA + " \n").encode()):
         server = start / "vellomar" / "1.12.2"
         server.mkdir(parents=True)
         zipfile.ZipFile(io.BytesIO(demo_archive)).extractall(server)
+        own_port(server)
         if java_file is not None:
             (server / "java").write_bytes(java_file)
         return server
@@ -183,6 +199,7 @@ def test_java_path_with_blanks_typed_with_quotes(launch, start, dist_site, demo_
     s.child.expect_exact("(java.exe):", timeout=30)
     s.child.sendline(f'"{folder / "java"}"')
     s.java_taken()
+    own_port(start / "vellomar" / "1.12.2")
     choose_start(s)
     server_runs_then_stops(s)
     closing_notice(s)
@@ -248,6 +265,98 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     choose_start(s)
     s.child.expect_exact("stand-in server")
     closing_notice(s)
+    # It failed, and left no log that says why.
+    assert "服务器异常结束（退出代码 3）。请查看上面的输出了解原因。" in s.output
     leave(s)
     assert calls.read_text().splitlines() == [f"{server}|-version", f"{server}|-version",
                                               f"{server}|-jar spigot-1.12.2.jar"]
+
+
+def test_a_memory_setting_java_refuses_is_named(launch, start, installed):
+    installed(f"{JAVA} -Xmx1Q \n".encode())
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    assert f"无法运行保存的Java命令{JAVA}-Xmx1Q（Java不接受其中的内存设置-Xmx1Q：" in s.notice()
+    s.child.send("n")
+    s.menu()
+    leave(s)
+    assert RUNNING not in s.output
+
+
+# The name of this process, as the launcher reads it.
+with open("/proc/self/comm") as f:
+    COMM = f.read().strip()
+EULA = b"#kept as it was\r\neula=false\r\nmotd=kept too\r\n"
+
+
+@contextlib.contextmanager
+def holding(kind, server, port):
+    """The port held while the launcher starts: by a listener of this
+    process, or by the server itself, started earlier by hand. Yields the
+    holder's process id."""
+    if kind is None:
+        yield None
+    elif kind == "listener":
+        with socket.socket() as held:
+            held.bind(("127.0.0.1", port))
+            held.listen()
+            yield os.getpid()
+    else:
+        ran = subprocess.Popen([JAVA, "-jar", "spigot-1.12.2.jar"], cwd=server, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            assert any("Done" in line for line in ran.stdout)
+            yield ran.pid
+        finally:
+            ran.kill()
+            ran.wait()
+
+
+@pytest.mark.parametrize("held, eula, answer, typed, notice, said", [
+    (None, None, None, "stop", None, None),
+    (None, None, None, "crash", None, "服务器崩溃了。崩溃报告保存在：\n{server}/crash-reports/crash-"),
+    (None, None, None, "oom", None, "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java"),
+    ("listener", None, "n", None, "服务器的端口{port}已被另一个程序占用：{comm}（进程{pid}）。", None),
+    ("listener", None, "y", None, "服务器的端口{port}已被另一个程序占用",
+     "服务器无法启动：端口 {port} 已被其他程序占用。\n请关闭占用它的程序"),
+    ("server", None, "n", None, "服务器的端口{port}已被占用：占用它的正是这个服务器，之前启动后仍在运行（java，进程{pid}）",
+     None),
+    (None, (EULA, EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (EULA, EULA), "n", None, "服务器需要您先同意它的最终用户许可协议", None),
+], ids=["clean stop", "crash", "out of memory", "port held, no", "port held, yes", "the same server runs, no",
+        "eula false, yes", "eula false, no"])
+def test_what_stops_the_server(launch, start, installed, held, eula, answer, typed, notice, said):
+    server = installed()
+    port = int((server / "server.properties").read_text().split("=")[1])
+    if eula:
+        (server / "eula.txt").write_bytes(eula[0])
+    with holding(held, server, port) as pid:
+        s = launch(start)
+        s.menu()
+        choose_start(s)
+        if notice:
+            assert notice.format(port=port, pid=pid, comm=COMM) in s.notice()
+            s.child.send(answer)
+        if answer == "n":
+            s.menu()
+            assert RUNNING not in s.output and "服务器已关闭!" not in s.output
+        else:
+            if typed:
+                s.child.expect_exact("Done", timeout=30)
+                s.child.sendline(typed)
+            s.child.expect_exact("服务器已关闭!", timeout=30)
+            s.child.send("\r")
+            s.menu()
+            shown = strip_escapes(s.output).replace("\r", "")
+            # Between the server's last line and the notice, the explanation.
+            after = shown[shown.rindex("[Server thread/"):shown.rindex("服务器已关闭!")]
+            after = after[after.index("\n"):]
+            if said:
+                assert said.format(port=port, server=server) in after
+            else:
+                # Nothing but the escapes that open the notice's rows.
+                assert re.sub(r"\x1b.", "", after.split("┌")[0]).strip() == "", after
+        leave(s)
+    if eula:
+        assert (server / "eula.txt").read_bytes() == eula[1]

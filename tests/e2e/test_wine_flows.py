@@ -6,6 +6,7 @@ display to show on."""
 import os
 import re
 import shutil
+import socket
 import subprocess
 import time
 
@@ -19,6 +20,13 @@ HOST = "https://127.0.0.1:9443"
 
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
+
+
+def free_port():
+    """A port no program listens on now, for the server's own."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 class Display:
@@ -155,6 +163,7 @@ def standins(build, tmp_path, display):
     payload = tmp_path / "payload"
     payload.mkdir()
     (payload / "eula.txt").write_text("eula=true\n")
+    (payload / "server.properties").write_text(f"server-port={free_port()}\n")
     (payload / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
     archive = tmp_path / "archive.zip"
     archive.write_bytes(b"stands for the server archive")
@@ -296,3 +305,30 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert line == typed.encode("gbk") + b" -version "
     assert ran_in.lower() == windows_path(server).lower().encode("gbk")
     assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    port = free_port()
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "server.properties").write_text(f"server-port={port}\n")
+    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "stand-in server running")
+    s.child.send("stop\r")
+    # Said before the notice, which holds the launcher until it is closed;
+    # read as Chinese only when written as GBK.
+    wait_text(s, f"服务器无法启动：端口 {port} 已被其他程序占用。")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert (server / "logs" / "latest.log").read_text() == failed + "\n"

@@ -3,7 +3,8 @@
 // VELLOMAR_JAVA_LOG names. Asked for -version, it prints the version that
 // VELLOMAR_JAVA_VERSION names (1.8.0_392 by default) to standard error, as
 // Java does, and ends. Otherwise it prints a line, reads one line of console
-// input, prints it back and ends.
+// input, prints it back and ends; with VELLOMAR_JAVA_LATEST set, it first
+// writes that line to logs\latest.log, as a server leaves its log.
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,13 @@ int main(int argc, char** argv) {
         const char* version = std::getenv("VELLOMAR_JAVA_VERSION");
         std::fprintf(stderr, "java version \"%s\"\n", version ? version : "1.8.0_392");
         return 0;
+    }
+    if (const char* latest = std::getenv("VELLOMAR_JAVA_LATEST")) {
+        _mkdir("logs");
+        if (FILE* log = std::fopen("logs\\latest.log", "wb")) {
+            std::fprintf(log, "%s\r\n", latest);
+            std::fclose(log);
+        }
     }
     std::printf("stand-in server running\n");
     std::fflush(stdout);
