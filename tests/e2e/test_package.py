@@ -13,8 +13,8 @@ INSTALL_PROMPT = "请选择要安装的服务器编号(红色的那个数字):"
 JAVA_PROMPT = "请输入Java(Java8)的路径(java.exe):"
 LIB = "usr/lib/vellomar"
 # Every file the package holds; the folders above them go with them.
-FILES = {"usr/bin/vellomar", f"{LIB}/vellomar", f"{LIB}/vellomar-powershell", f"{LIB}/vellomar-cmd",
-         f"{LIB}/out_put_ver.exe", "usr/share/doc/vellomar/copyright"}
+FILES = {"usr/bin/vellomar", f"{LIB}/vellomar", f"{LIB}/vellomar-powershell", f"{LIB}/vellomar-fetch",
+         f"{LIB}/vellomar-cmd", f"{LIB}/out_put_ver.exe", "usr/share/doc/vellomar/copyright"}
 
 
 @pytest.fixture(scope="module")
