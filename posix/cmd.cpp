@@ -244,13 +244,8 @@ std::string find_program(const std::string& name) {
 }
 
 std::string powershell_program() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof self)) return {};
-    std::string path = fs::path(std::string(self, static_cast<size_t>(n)))
-                           .replace_filename("vellomar-powershell")
-                           .string();
-    return executable(path) ? path : std::string();
+    std::string path = sibling("vellomar-powershell");
+    return !path.empty() && executable(path) ? path : std::string();
 }
 
 int run(const std::vector<std::string>& argv, std::string* output) {

@@ -101,6 +101,12 @@ struct source {
     closing file{-1};
 };
 
+// How much of the archive one read takes, as libarchive takes a regular file
+// it opens by name. A deflated entry is inflated from what one read brought:
+// with less, zlib runs more often, and each run copies up to its 32 KiB
+// window again.
+constexpr size_t read_block = 64 * 1024;
+
 // Opens the archive for reading; false after saying why it cannot be. It is
 // opened here and read by descriptor, as the names written are relative to
 // the staging folder, which becomes current.
@@ -112,7 +118,7 @@ bool open_source(source& src) {
     }
     archive_read_support_format_zip(src.in.get());
     archive_read_set_options(src.in.get(), "zip:hdrcharset=CP936");
-    if (archive_read_open_fd(src.in.get(), src.file.fd, 10240) != ARCHIVE_OK) {
+    if (archive_read_open_fd(src.in.get(), src.file.fd, read_block) != ARCHIVE_OK) {
         int err = archive_errno(src.in.get());
         say("无法打开压缩文件 " + src.zip + "：" +
             (err > 0 && err != format_errno ? why(err) : "不是zip压缩文件"));

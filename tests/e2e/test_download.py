@@ -186,15 +186,21 @@ def test_progress_is_drawn_on_a_terminal(build, site, tmp_path, resumed):
     assert (tmp_path / "out.bin").read_bytes() == BODY
 
 
-def test_without_the_powershell_stand_in_cmd_says_so(build, tmp_path):
-    # The cmd stand-in looks for it beside the program it runs in, only there.
+@pytest.mark.parametrize("programs,code,said", [
+    (["vellomar-cmd"], 9009 & 0xff, "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"),
+    (["vellomar-cmd", "vellomar-powershell"], 1,
+     "下载失败: https://127.0.0.1:9/x\n原因: 无法运行下载程序 vellomar-fetch：路径不存在\n"),
+])
+def test_without_a_stand_in_beside_it_says_so(build, tmp_path, programs, code, said):
+    # Each stand-in looks for the next beside the program it runs in, only there.
     alone = tmp_path / "alone"
     alone.mkdir()
-    shutil.copy2(build / "vellomar-cmd", alone)
+    for program in programs:
+        shutil.copy2(build / program, alone)
     done = subprocess.run([str(alone / "vellomar-cmd"), "powershell curl  -o out.bin https://127.0.0.1:9/x"],
                           cwd=tmp_path, capture_output=True, timeout=30)
-    assert done.returncode == 9009 & 0xff
-    assert done.stderr.decode() == "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"
+    assert done.returncode == code
+    assert done.stderr.decode() == said
     assert leftovers(tmp_path) == ["alone"]
 
 

@@ -18,8 +18,8 @@ PAGES = {"usr/share/man/man1/vellomar.1.gz": "RESTORING A WORLD BACKUP",
          "usr/share/man/zh_CN/man1/vellomar.1.gz": "恢复世界备份"}
 # Every file the package holds; the folders above them go with them. The
 # programs are executable, the rest not.
-PROGRAMS = {"usr/bin/vellomar", f"{LIB}/vellomar", f"{LIB}/vellomar-powershell", f"{LIB}/vellomar-cmd",
-            f"{LIB}/out_put_ver.exe"}
+PROGRAMS = {"usr/bin/vellomar", f"{LIB}/vellomar", f"{LIB}/vellomar-powershell", f"{LIB}/vellomar-fetch",
+            f"{LIB}/vellomar-cmd", f"{LIB}/out_put_ver.exe"}
 FILES = PROGRAMS | {f"{DOC}/copyright", f"{DOC}/changelog.gz"} | set(PAGES)
 
 

@@ -467,6 +467,16 @@ TEST(Program, ExitStatusIsReturned) {
     EXPECT_EQ(shell("/bin/sh -c \"kill -TERM $$\""), 128 + SIGTERM);
 }
 
+// The stand-ins are found in the folder of the running program, whatever the
+// current folder: the tests live beside them.
+TEST(Program, StandInsBesideThisProgram) {
+    scratch dir;
+    dir.enter();
+    auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    EXPECT_EQ(sibling("vellomar-fetch"), (here / "vellomar-fetch").string());
+    EXPECT_EQ(powershell_program(), (here / "vellomar-powershell").string());
+}
+
 TEST(Program, MissingProgram) {
     scratch dir;
     dir.enter();
