@@ -246,8 +246,8 @@ frame lay_out(const notice& n, int chosen, int cols, int lines) {
 
     int lead = std::max((span - buttons_width(*style)) / 2, 0);
     std::string buttons = "│" + repeat(" ", lead);
-    const int label = static_cast<int>(std::strlen(style->open));
-    f.cursor = f.left + 1 + lead + label;
+    const int inset = static_cast<int>(std::strlen(style->open));
+    f.cursor = f.left + 1 + lead + inset;
     bool first = true;
     for (std::size_t i = 0; i < n.buttons.size(); ++i) {
         bool lit = static_cast<int>(i) == chosen;
@@ -257,11 +257,11 @@ frame lay_out(const notice& n, int chosen, int cols, int lines) {
             lead += style->gap;
         }
         first = false;
-        if (lit) f.cursor = f.left + 1 + lead + label;
+        if (lit) f.cursor = f.left + 1 + lead + inset;
         buttons += std::string(lit ? "\x1b[7m" : "") + style->open + n.buttons[i] + style->close +
                    (lit ? "\x1b[27m" : "");
         lead +=
-            width_of(glyphs(n.buttons[i])) + label + static_cast<int>(std::strlen(style->close));
+            width_of(glyphs(n.buttons[i])) + inset + static_cast<int>(std::strlen(style->close));
     }
     f.rows.push_back(buttons + repeat(" ", std::max(span - lead, 0)) + "│");
     f.rows.push_back("└" + repeat("─", span) + "┘");
