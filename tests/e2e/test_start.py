@@ -229,9 +229,13 @@ def test_no_java_command_runs_nothing(launch, start, installed, java_file, messa
     assert RUNNING not in s.output and "服务器已关闭!" not in s.output
 
 
-@pytest.mark.parametrize("answer", ["no", "yes"])
-def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, installed, tmp_path, answer):
-    gone = tmp_path / "removed" / "java"  # a Java uninstalled since it was saved
+@pytest.mark.parametrize("saved, answer", [("removed", "no"), ("removed", "yes"), ("hanging", "no")])
+def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, installed, tmp_path, saved, answer):
+    gone = tmp_path / saved / "java"  # a Java uninstalled since it was saved, or one whose -version never ends
+    if saved == "hanging":
+        gone.parent.mkdir()
+        gone.write_text("#!/bin/sh\nexec sleep 600\n")
+        gone.chmod(0o755)
     server = installed(f"{gone} \n".encode())
     calls = tmp_path / "calls"
     java8 = tmp_path / "java8" / "java"
@@ -244,8 +248,11 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     s = launch(start)
     s.menu()
     choose_start(s)
-    # cmd's own words stay on screen under the notice.
-    s.child.expect_exact(f"'{gone}' 不是内部或外部命令")
+    # cmd's own words, or the check's, stay on screen under the notice.
+    if saved == "hanging":
+        s.child.expect_exact("该程序在 20 秒内没有结束，已将它结束。", timeout=60)
+    else:
+        s.child.expect_exact(f"'{gone}' 不是内部或外部命令")
     assert (f"服务器无法启动：无法运行保存的Java命令{gone}（找不到该程序，或它不是可运行的Java）。"
             "要重新设置Java的路径吗？") in s.notice()
     s.child.send(answer[0])

@@ -332,3 +332,36 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     s.child.send("3")
     s.finish()
     assert (server / "logs" / "latest.log").read_text() == failed + "\n"
+
+
+def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
+    env, logs, java = standins
+    typed = f'"{java}"'
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(typed.encode("gbk") + b" \r\n")
+    beats = tmp_path / "still running"  # while it exists, the stand-in's -version never ends
+    beats.write_text("")
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_HANG": windows_path(beats)})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "该程序在 20 秒内没有结束，已将它结束。", timeout=90)
+    # Ended, with cmd: it writes no more.
+    size = beats.stat().st_size
+    assert size > 0
+    time.sleep(1.5)
+    assert beats.stat().st_size == size
+    beats.unlink()
+    press_enter_on_box(display, "下载服务器", s)  # Yes: set the path again
+    wait_text(s, "请输入Java(Java8)的路径(java.exe):")
+    s.child.send(typed + "\r")
+    wait_text(s, 'java version "1.8.0_392"')
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
+    assert "服务器正在运行" not in strip_escapes(s.output)
