@@ -2,6 +2,7 @@
 
 #include "base.h"
 #include "fetch.h"
+#include "pack.h"
 #include "unpack.h"
 
 namespace {
