@@ -1,6 +1,7 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "backup.h"
 #include "util/archive.h"
 #include "util/console.h"
 #include "util/dialogs.h"
@@ -283,6 +284,7 @@ void start() {
             reset_java();
         return;
     }
+    if (!back_up_world(title)) return;
     shell("title 服务器正在运行");
     shell(java + " -jar spigot-1.12.2.jar");
     mes("服务器已关闭!", title);
