@@ -9,18 +9,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -104,53 +99,6 @@ bool read_all(const std::string& path, std::string& text) {
     all << in.rdbuf();
     text = all.str();
     return true;
-}
-
-// The path of a name in the bytes names have here.
-fs::path path_of(const std::string& name) {
-#ifdef _WIN32
-    int n = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
-    return fs::path(wide);
-#else
-    return fs::path(name);
-#endif
-}
-
-// Mixes bytes into an FNV-1a hash.
-std::uint64_t mix(std::uint64_t hash, const void* data, size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i)
-        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
-    return hash;
-}
-
-// The hash of one entry: its name, kind, size and modification time.
-std::uint64_t entry_hash(const fs::directory_entry& entry) {
-    const auto& name = entry.path().native();
-    std::uint64_t hash = mix(0xcbf29ce484222325ULL, name.data(), name.size() * sizeof name[0]);
-    std::int64_t fields[4] = {};
-#ifdef _WIN32
-    std::error_code ec;
-    fields[0] = static_cast<std::int64_t>(entry.symlink_status(ec).type());
-    if (fields[0] == static_cast<std::int64_t>(fs::file_type::regular)) {
-        fields[1] = static_cast<std::int64_t>(entry.file_size(ec));
-        fields[2] = entry.last_write_time(ec).time_since_epoch().count();
-    }
-    fields[3] = ec ? 1 : 0;
-#else
-    struct stat st;
-    if (lstat(entry.path().c_str(), &st) == 0) {
-        fields[0] = st.st_mode;
-        fields[1] = S_ISDIR(st.st_mode) ? 0 : st.st_size;
-        fields[2] = S_ISDIR(st.st_mode) ? 0 : st.st_mtim.tv_sec;
-        fields[3] = S_ISDIR(st.st_mode) ? 0 : st.st_mtim.tv_nsec;
-    } else {
-        fields[0] = -1;
-    }
-#endif
-    return mix(hash, fields, sizeof fields);
 }
 
 // The backup folders' names in the backups folder, oldest first.
@@ -294,20 +242,19 @@ bool stamped(const std::string& name) {
     return true;
 }
 
+std::uint64_t mix(std::uint64_t hash, const void* data, size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    return hash;
+}
+
 std::string fingerprint(const std::vector<std::string>& folders) {
-    // Summed, so that the order in which folders list their entries does not
-    // matter.
     std::uint64_t sum = 0, count = 0;
     for (const auto& folder : folders) {
-        std::error_code ec;
-        sum += mix(0xcbf29ce484222325ULL, folder.data(), folder.size());
-        for (auto it = fs::recursive_directory_iterator(path_of(folder), ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            sum += entry_hash(*it);
-            ++count;
-        }
+        sum += mix(fnv_basis, folder.data(), folder.size());
         // A folder that cannot be read all through is never taken as unchanged.
-        if (ec) return "";
+        if (!walk(folder, sum, count)) return "";
     }
     const char digits[] = "0123456789abcdef";
     std::string hex;

@@ -4,6 +4,8 @@
 // folder's backups, one folder per backup named from the clock, one zip per
 // world folder in it.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,18 @@ bool stamped(const std::string& name);
 // sizes and modification times, never their contents: it is the same as long
 // as nothing in them has changed.
 std::string fingerprint(const std::vector<std::string>& folders);
+
+// Where an FNV-1a hash starts.
+constexpr std::uint64_t fnv_basis = 0xcbf29ce484222325ULL;
+
+// Mixes size bytes at data into an FNV-1a hash.
+std::uint64_t mix(std::uint64_t hash, const void* data, size_t size);
+
+// Adds to sum a hash of each entry under folder (its name below folder, kind,
+// size and modification time), which makes the sum the same whatever order
+// they are listed in, and counts them in count. False when the folder cannot
+// be read all through (backup-posix.cpp, backup-win32.cpp).
+bool walk(const std::string& folder, std::uint64_t& sum, std::uint64_t& count);
 
 // The backups among names to remove so that the newest keep stay.
 std::vector<std::string> expired(std::vector<std::string> names, size_t keep);
