@@ -135,5 +135,6 @@ try:
     world_like(work / "world")
     zip_side_by_side(work)
     launcher_starts(work)
+    print(f"\nload average at the end: {os.getloadavg()[0]:.1f} on {os.cpu_count()} processors")
 finally:
     shutil.rmtree(work, ignore_errors=True)

@@ -150,8 +150,8 @@ std::string new_name() {
 }
 
 // Makes the backup: a folder named from the clock holding a zip of each
-// world folder and, last, the fingerprint. False after saying why it failed,
-// with nothing of it left.
+// world folder and, last, the fingerprint. False when it failed; what was
+// made of it is removed, and name is left empty once nothing of it is left.
 bool make_backup(const std::vector<std::string>& folders, const std::string& sum,
                  std::string& name) {
     name = new_name();
@@ -172,6 +172,7 @@ bool make_backup(const std::vector<std::string>& folders, const std::string& sum
         ok = saved_fingerprint(name) == sum;
     }
     if (!ok && file_check(folder)) del_folder(folder);
+    if (!ok && !file_check(folder)) name.clear();
     return ok;
 }
 
@@ -189,9 +190,13 @@ void prune(const std::string& made) {
         if (name != made) del_folder(backups + "\\" + name);
 }
 
-// Says that the backup failed and asks whether to start anyway.
-bool start_anyway(const std::string& caption) {
-    print("世界备份失败，没有留下不完整的备份。\n");
+// Says that the backup failed, and what is left of it when the folder named
+// could not be removed, and asks whether to start anyway.
+bool start_anyway(const std::string& caption, const std::string& left = "") {
+    if (left.empty())
+        print("世界备份失败，没有留下不完整的备份。\n");
+    else
+        print("世界备份失败。未完成的备份 " + shown_backups + left + " 无法删除，请手动删除它。\n");
     return mes_yes_no("世界备份失败。仍要启动服务器吗？", caption);
 }
 
@@ -294,7 +299,7 @@ bool back_up_world(const std::string& caption) {
     }
     print("正在备份世界……\n");
     std::string name;
-    if (!make_backup(folders, sum.empty() ? "-" : sum, name)) return start_anyway(caption);
+    if (!make_backup(folders, sum.empty() ? "-" : sum, name)) return start_anyway(caption, name);
     print(shown_backups + name + "\n");
     prune(name);
     return true;
