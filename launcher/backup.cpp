@@ -300,7 +300,7 @@ bool back_up_world(const std::string& caption) {
     print("正在备份世界……\n");
     std::string name;
     if (!make_backup(folders, sum.empty() ? "-" : sum, name)) return start_anyway(caption, name);
-    print(shown_backups + name + "\n");
+    print("已备份到 " + shown_backups + name + "\n");
     prune(name);
     return true;
 }

@@ -256,7 +256,7 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
                                               f"{server}|-jar spigot-1.12.2.jar"]
 
 
-BACKUP = re.compile(r"vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")
+BACKUP = re.compile(r"已备份到 vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")
 
 
 def files_under(folder):
