@@ -1,6 +1,7 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "backup.h"
 #include "stops.h"
 #include "util/archive.h"
 #include "util/console.h"
@@ -284,7 +285,7 @@ void start() {
             reset_java();
         return;
     }
-    if (!may_start(title)) return;
+    if (!may_start(title) || !back_up_world(title)) return;
     shell("title 服务器正在运行");
     traces before = traces_now();
     explain(before, shell(java + " -jar spigot-1.12.2.jar"));

@@ -2,6 +2,7 @@
 
 #include "base.h"
 #include "download.h"
+#include "pack.h"
 #include "unpack.h"
 
 namespace {

@@ -5,6 +5,7 @@ import contextlib
 import io
 import os
 import re
+import resource
 import shutil
 import signal
 import socket
@@ -367,3 +368,110 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         leave(s)
     if eula:
         assert (server / "eula.txt").read_bytes() == eula[1]
+
+
+BACKUP = re.compile(r"已备份到 vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")
+
+
+def files_under(folder):
+    """Every file under folder, by its name relative to it, with its bytes."""
+    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
+
+
+def started_and_stopped(s):
+    choose_start(s)
+    server_runs_then_stops(s)
+    closing_notice(s)
+
+
+def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, installed, tmp_path):
+    server = installed()
+    # The demo server saves its own "world", which this level is not.
+    port_line = (server / "server.properties").read_text()
+    (server / "server.properties").write_text("#Minecraft server properties\nlevel-name=my world\n" + port_line)
+    (server / "my world" / "region").mkdir(parents=True)
+    (server / "my world" / "region" / "r.0.0.mca").write_bytes(os.urandom(300000))
+    (server / "my world" / "level.dat").write_bytes(b"level " * 1000)
+    (server / "my world_nether").mkdir()
+    (server / "my world_nether" / "DIM-1.dat").write_bytes(b"nether")
+    backups = start / "vellomar" / "backups"
+    old = [f"2020-01-01_00-00-0{n}" for n in range(3)]
+    for name in old:
+        (backups / name).mkdir(parents=True)
+        (backups / name / "manifest.txt").write_text("0-0 \n")
+    worlds = {name: files_under(server / name) for name in ("my world", "my world_nether")}
+    s = launch(start)
+    s.menu()
+
+    choose_start(s)
+    s.child.expect_exact("正在备份世界……")
+    s.child.expect(BACKUP)
+    first = s.child.match.group(1)
+    server_runs_then_stops(s)
+    closing_notice(s)
+    assert sorted(os.listdir(backups / first)) == ["manifest.txt", "my world.zip", "my world_nether.zip"]
+    for name, files in worlds.items():
+        restored = tmp_path / "restored" / first
+        zipfile.ZipFile(backups / first / f"{name}.zip").extractall(restored)
+        assert files_under(restored / name) == files
+
+    # Nothing changed: one line, and no backup.
+    started_and_stopped(s)
+    assert f"世界自上次备份（vellomar/backups/{first}）以来没有变化，不再备份。\r\n" in s.output
+    assert sorted(os.listdir(backups)) == old + [first]
+
+    made = []
+    for change in range(2):
+        with open(server / "my world" / "level.dat", "ab") as f:
+            f.write(b"changed")
+        choose_start(s)
+        s.child.expect(BACKUP)
+        made.append(s.child.match.group(1))
+        server_runs_then_stops(s)
+        closing_notice(s)
+    # The sixth removed the oldest.
+    assert sorted(os.listdir(backups)) == old[1:] + [first] + made
+    leave(s)
+
+
+@contextlib.contextmanager
+def small_disk():
+    """What starts meanwhile can write no file past 100 kB, as on a nearly full disk."""
+    limits = resource.getrlimit(resource.RLIMIT_FSIZE)
+    handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (100000, limits[1]))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, limits)
+        signal.signal(signal.SIGXFSZ, handler)
+
+
+@pytest.mark.parametrize("cause, answer", [("backups is a file", "yes"), ("full disk", "no")])
+def test_a_failed_backup_asks_whether_to_start(launch, start, installed, cause, answer):
+    server = installed()
+    (server / "world").mkdir()
+    (server / "world" / "level.dat").write_bytes(os.urandom(300000))
+    backups = start / "vellomar" / "backups"
+    if cause == "backups is a file":
+        backups.write_bytes(b"not a folder")
+        s = launch(start)
+    else:
+        with small_disk():
+            s = launch(start)
+    s.menu()
+    choose_start(s)
+    s.child.expect_exact("世界备份失败，没有留下不完整的备份。")
+    assert "世界备份失败。仍要启动服务器吗？" in s.notice()
+    s.child.send(answer[0])
+    if answer == "yes":
+        server_runs_then_stops(s)
+        closing_notice(s)
+        assert backups.read_bytes() == b"not a folder"
+    else:
+        s.menu()
+        assert RUNNING not in s.output and "Starting server" not in s.output
+        assert "磁盘空间不足" in s.output
+        # Nothing half-written stays behind, not even the backup's folder.
+        assert os.listdir(backups) == []
+    leave(s)

@@ -365,3 +365,44 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     s.finish()
     assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
     assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    # As the server writes it: characters beyond ASCII escaped.
+    (server / "server.properties").write_text(f"level-name=\\u6211\\u7684 world\nserver-port={free_port()}\n")
+    name = "我的 world"
+    for folder in (name, name + "_the_end"):
+        (server / folder / "region").mkdir(parents=True)
+        (server / folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    s = launch_wine(start, env=env)
+    s.menu()
+    for run in range(2):
+        s.child.send("2")
+        s.child.expect_exact("请输入要启动的服务器的编号:")
+        s.child.send("1\r")
+        wait_text(s, "不再备份。" if run else "stand-in server running")
+        s.child.send("stop\r")
+        # The box shows once the server has read the line and ended.
+        press_enter_on_box(display, "下载服务器", s)
+        s.menu()
+    s.child.send("3")
+    s.finish()
+
+    backups = start / "vellomar" / "backups"
+    made = os.listdir(backups)
+    assert len(made) == 1 and re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", made[0])
+    stamp = made[0].encode()
+    assert logs["ps"].read_bytes() == b"".join(
+        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\" + stamp + b"\\" +
+        folder.encode("gbk") + b".zip'\n" for folder in (name, name + "_the_end"))
+    assert sorted(os.listdir(backups / made[0])) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+    # The second start found nothing changed.
+    screen = strip_escapes(s.output)
+    assert screen.count("正在备份世界……") == 1
+    assert f"世界自上次备份（vellomar\\backups\\{made[0]}）以来没有变化，不再备份。" in screen
