@@ -1,7 +1,9 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "backup.h"
 #include "sites.h"
+#include "stops.h"
 #include "util/archive.h"
 #include "util/console.h"
 #include "util/dialogs.h"
@@ -286,13 +288,15 @@ void start() {
     std::string printed;
     if (shell_output(java + " -version", printed) != 0) {
         if (mes_yes_no("服务器无法启动：无法运行保存的Java命令 " + del_space(java) +
-                           "（找不到该程序，或它不是可运行的 Java）。要重新设置Java的路径吗？",
+                           failed_java(java, printed) + "。要重新设置Java的路径吗？",
                        title))
             reset_java();
         return;
     }
+    if (!may_start(title) || !back_up_world(title)) return;
     shell("title 服务器正在运行");
-    shell(java + " -jar spigot-1.12.2.jar");
+    traces before = traces_now();
+    explain(before, shell(java + " -jar spigot-1.12.2.jar"));
     mes("服务器已关闭!", title);
 }
 

@@ -21,6 +21,14 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+std::string sibling(std::string_view name) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof self)) return {};
+    std::string path(self, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1).append(name);
+}
+
 int write_all(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = write(fd, text.data(), text.size());

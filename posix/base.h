@@ -16,6 +16,11 @@ std::string native(std::string path);
 // without regard to case, as on Windows.
 std::string lower(std::string_view text);
 
+// The path of the program name in the folder of the running program
+// (/proc/self/exe), where the stand-ins live side by side; empty when that
+// folder cannot be read.
+std::string sibling(std::string_view name);
+
 // Writes all of text to the file descriptor, retrying short and interrupted
 // writes. Returns 0, or the error that stopped it (ENOSPC when nothing more
 // could be written). Safe in a signal handler.

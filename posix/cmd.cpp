@@ -5,12 +5,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -23,26 +28,131 @@ namespace {
 
 // Says text as say() does, and appends it with its line end to output when
 // there is one.
-void tell(std::string_view text, std::string* output) {
+void tell(std::string_view text, const output_to* output) {
     say(text);
     if (output) {
-        output->append(text);
-        *output += '\n';
+        output->text->append(text);
+        *output->text += '\n';
     }
 }
 
-// Copies what arrives on fd to standard output and into output, until the
-// writing end is closed.
-void copy_out(int fd, std::string& output) {
+// Takes what a program wrote into output, as far as its bytes go, and shows
+// it; the rest is dropped.
+void keep(std::string_view got, const output_to& output) {
+    size_t room = output.bytes > output.text->size() ? output.bytes - output.text->size() : 0;
+    got = got.substr(0, room);
+    write_all(STDOUT_FILENO, got);
+    output.text->append(got);
+}
+
+// Reads what is in fd now into output; false once the writing end is closed
+// and all is read, true when nothing more has come yet. At most limit bytes
+// are read in one call, so that a writer that never stops cannot hold it.
+bool take_in(int fd, const output_to& output, size_t limit = SIZE_MAX) {
     char buf[4096];
-    for (;;) {
+    for (size_t read_so_far = 0; read_so_far < limit;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        std::string_view got(buf, static_cast<size_t>(n));
-        write_all(STDOUT_FILENO, got);
-        output.append(got);
+        if (n < 0) return errno == EAGAIN;
+        if (n == 0) return false;
+        keep(std::string_view(buf, static_cast<size_t>(n)), output);
+        read_so_far += static_cast<size_t>(n);
     }
+    return true;
+}
+
+// Runs the program args names as run() does with output: in a group of its
+// own, bounded in time and in what is kept of its output.
+int run_bounded(char* const* args, const output_to& output) {
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        tell(cmd_words(errno), &output);
+        return 1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Its input is not the keyboard: keys typed meanwhile stay for us, and a
+    // group of its own reading the terminal would only be stopped.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETPGROUP);
+
+    // The group is named as the one to pass ending signals on to before any
+    // can arrive, so none ends us and leaves it running (see run()).
+    sigset_t ending, mask;
+    sigemptyset(&ending);
+    for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
+        sigaddset(&ending, sig);
+    sigprocmask(SIG_BLOCK, &ending, &mask);
+    pid_t pid;
+    int err = posix_spawn(&pid, args[0], &actions, &attr, args, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err == 0) foreground(-pid);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    close(pipe_fds[1]);
+    int fd = pipe_fds[0];
+    if (err != 0) {
+        close(fd);
+        tell(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
+                            : cmd_words(err == ENOENT ? ENOENT : EACCES),
+             &output);
+        return 1;
+    }
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    // Readable once the program has ended; without it, the wait is cut in
+    // short steps to look.
+    int ended_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(output.seconds);
+    bool ended = false;
+    for (;;) {
+        // Ended, but not yet reaped: its number, and its group's, stay taken
+        // until the group is ended below.
+        siginfo_t info = {};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid) {
+            ended = true;
+            break;
+        }
+        if (passed_on()) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) break;
+        struct pollfd watch[2] = {{fd, POLLIN, 0}, {ended_fd, POLLIN, 0}};
+        int step = static_cast<int>(std::min<long long>(left, ended_fd < 0 ? 100 : INT_MAX));
+        if (poll(watch, 2, step) > 0 && watch[0].revents && !take_in(fd, output, 1 << 20)) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    // What it started goes with it, whatever holds its output; what it wrote
+    // before it ended is in the pipe still.
+    kill(-pid, SIGKILL);
+    if (fd >= 0 && ended) take_in(fd, output, 1 << 20);
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
+    if (fd >= 0) close(fd);
+    if (ended_fd >= 0) close(ended_fd);
+    sigprocmask(SIG_BLOCK, &ending, nullptr);
+    foreground(0);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    end_as_signalled();
+    if (!ended) return ran_out;
+    return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
 }
 
 bool is_flag(const std::string& word) {
@@ -174,7 +284,7 @@ bool executable(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-int external(std::string_view line, std::string* output) {
+int external(std::string_view line, const output_to* output) {
     auto argv = words(line);
     if (argv.empty()) return 0;
     std::string program = find_program(argv[0]);
@@ -244,32 +354,16 @@ std::string find_program(const std::string& name) {
 }
 
 std::string powershell_program() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof self)) return {};
-    std::string path = fs::path(std::string(self, static_cast<size_t>(n)))
-                           .replace_filename("vellomar-powershell")
-                           .string();
-    return executable(path) ? path : std::string();
+    std::string path = sibling("vellomar-powershell");
+    return !path.empty() && executable(path) ? path : std::string();
 }
 
-int run(const std::vector<std::string>& argv, std::string* output) {
+int run(const std::vector<std::string>& argv, const output_to* output) {
     std::vector<char*> args;
     for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-
-    int pipe_fds[2] = {-1, -1};
-    if (output && pipe2(pipe_fds, O_CLOEXEC) != 0) {
-        tell(cmd_words(errno), output);
-        return 1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output) {
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-    }
+    if (output) return run_bounded(args.data(), *output);
 
     // As system() does: the launcher ignores SIGINT and SIGQUIT while it waits,
     // and the program starts with them at their defaults, since an ignored
@@ -301,20 +395,16 @@ int run(const std::vector<std::string>& argv, std::string* output) {
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, &mask);
     pid_t pid;
-    int err = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    int err = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
     posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
     if (err == 0) foreground(pid);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    // Only the program holds the writing end now: its end is the pipe's end.
-    if (output) close(pipe_fds[1]);
     int status = 1;
     if (err != 0) {
         tell(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
                             : cmd_words(err == ENOENT ? ENOENT : EACCES),
-             output);
+             nullptr);
     } else {
-        if (output) copy_out(pipe_fds[0], *output);
         int ws = 0;
         pid_t got;
         do {
@@ -335,7 +425,6 @@ int run(const std::vector<std::string>& argv, std::string* output) {
         }
     }
 
-    if (output) close(pipe_fds[0]);
     term_reload();
     end_as_signalled();
     sigaction(SIGINT, &old_int, nullptr);
@@ -353,7 +442,7 @@ std::pair<std::string, std::string_view> command_of(std::string_view line) {
             end < line.size() ? line.substr(end + 1) : std::string_view()};
 }
 
-int cmd(std::string_view line, std::string* output) {
+int cmd(std::string_view line, const output_to* output) {
     auto [name, rest] = command_of(line);
     if (name == "cls") return cls();
     if (name == "title") {

@@ -4,6 +4,7 @@
 // command lines the launcher composes, with cmd's meaning, in this process.
 // PowerShell's lines go to the program of its own that stands in for it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,14 +22,31 @@ std::string find_program(const std::string& name);
 // program. Empty when there is no such executable.
 std::string powershell_program();
 
+// Where run() puts what a program writes, and how far it lets the program
+// go: at most bytes of it are kept in *text, and shown as they come; the
+// program, with all it started, is ended once it has run for seconds.
+struct output_to {
+    std::string* text;
+    int seconds;
+    std::size_t bytes;
+};
+
+// The status run() gives a program it ended for running too long (the
+// number Windows gives for a wait that ran out of time).
+constexpr int ran_out = 258;
+
 // Runs a program with its arguments in the foreground of this terminal and
 // waits for it, as system() does: SIGINT and SIGQUIT reach the program, not us.
-// With output, the program's standard output and standard error go to a pipe
-// whose bytes are copied to standard output as they come and appended to
-// *output. Returns its exit status (128 + signal when a signal ended it). A
-// program ended by SIGINT (Ctrl+C) ends this one too, as shells take it, unless
+// Returns its exit status (128 + signal when a signal ended it). A program
+// ended by SIGINT (Ctrl+C) ends this one too, as shells take it, unless
 // SIGINT is ignored here: the terminal is put back and SIGINT raised.
-int run(const std::vector<std::string>& argv, std::string* output = nullptr);
+// With output, the program runs instead in a process group of its own, its
+// input empty and its standard output and standard error on a pipe (see
+// output_to); once it has ended, whatever it started is ended too and nothing
+// more is awaited; when it runs out of time, it is ended with its group and
+// ran_out returned. A signal that would end this program (Ctrl+C included)
+// ends the group, then this program by that signal, the terminal put back.
+int run(const std::vector<std::string>& argv, const output_to* output = nullptr);
 
 // A command line's command name, made small, and the rest of the line, which
 // starts after the one blank that ends the name; blanks before it are skipped.
@@ -37,6 +55,6 @@ std::pair<std::string, std::string_view> command_of(std::string_view line);
 // Carries out one command line and returns its exit status. Messages go to
 // standard error, in Chinese, as cmd words them. With output, a program the
 // line runs writes as run() describes, and the message for a program that
-// cannot be run (9009 when it is not found) is appended to *output as well;
-// built-in commands write as without it.
-int cmd(std::string_view line, std::string* output = nullptr);
+// cannot be run (9009 when it is not found) is appended to *output->text as
+// well; built-in commands write as without it.
+int cmd(std::string_view line, const output_to* output = nullptr);

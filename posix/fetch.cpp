@@ -5,10 +5,12 @@
 #include "temp.h"
 #include "term.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,7 +38,8 @@ constexpr long connect_seconds = 15;
 // arrives, so that the flush at the end has little left to wait for.
 constexpr curl_off_t writeback_step = 8 << 20;
 
-// A partial file kept longer than this is not continued.
+// A partial file kept longer than this is not continued; so is one dated
+// further than this ahead, which the clock set back makes as old as any.
 constexpr time_t partial_seconds = 24 * 60 * 60;
 
 // What names the resource a partial file holds the start of.
@@ -174,7 +178,7 @@ bool resume_from(const fs::path& target, const std::string& url, beside& out, id
     if (fd < 0) return false;
     struct stat st;
     bool usable = fstat(fd, &st) == 0 && read_record(fd, id) &&
-                  std::time(nullptr) - st.st_mtime <= partial_seconds;
+                  std::abs(std::difftime(std::time(nullptr), st.st_mtime)) <= partial_seconds;
     if (usable && id.url == url) return out.adopt(fd, name);
     if (!usable) unlink(name.c_str());
     close(fd);
@@ -336,6 +340,43 @@ std::string clock_text(double seconds) {
     return buf;
 }
 
+// Cells a text of ASCII and Chinese characters takes on screen.
+int cells(std::string_view text) {
+    int n = 0;
+    for (unsigned char c : text)
+        n += c < 0x80 ? 1 : c >= 0xe0 ? 2 : 0;
+    return n;
+}
+
+// The terminal's width in columns, 80 when it does not say.
+int columns() {
+    struct winsize ws {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
+}
+
+// The parts of the progress line that fit in one row of width columns, the
+// last column left free so that the line never wraps (a wrapped line is
+// drawn again a row down, leaving the old one behind). Parts go from the
+// least needed: the time left, the speed, the total, the percentage.
+std::string fitted(const std::string (&parts)[5], int width) {
+    static const int dropped[] = {4, 3, 1, 2};
+    bool kept[5] = {true, true, true, true, true};
+    auto line = [&] {
+        std::string out;
+        for (int i = 0; i < 5; ++i)
+            if (kept[i]) out += parts[i];
+        return out;
+    };
+    for (int i : dropped) {
+        if (cells(line()) < width) break;
+        kept[i] = false;
+    }
+    std::string out = line();
+    // Only the amount is left, all ASCII.
+    if (cells(out) >= width) out.resize(static_cast<size_t>(std::max(width - 1, 0)));
+    return out;
+}
+
 // Draws the progress line: now_bytes of total in the file, the speed of the
 // bytes this attempt brought (those after t.base).
 void draw(transfer& t, curl_off_t total, curl_off_t now_bytes, bool last) {
@@ -346,15 +387,20 @@ void draw(transfer& t, curl_off_t total, curl_off_t now_bytes, bool last) {
     t.drew = true;
     double elapsed = std::chrono::duration<double>(now - t.start).count();
     double speed = elapsed > 0 ? static_cast<double>(now_bytes - t.base) / elapsed : 0;
-    std::string line = "\r " + amount(static_cast<double>(now_bytes));
+    // The amount, the total, the percentage, the speed, the time left.
+    std::string parts[5] = {" "};
+    parts[0] += amount(static_cast<double>(now_bytes));
     if (total > 0) {
         int percent =
             static_cast<int>(100.0 * static_cast<double>(now_bytes) / static_cast<double>(total));
-        line += " / " + amount(static_cast<double>(total)) + "  " + std::to_string(percent) + "%";
+        parts[1] = " / " + amount(static_cast<double>(total));
+        parts[2] = "  " + std::to_string(percent) + "%";
     }
-    line += "  " + amount(speed) + "/s";
+    parts[3] = "  " + amount(speed) + "/s";
     if (total > 0 && speed > 0)
-        line += "  剩余 " + clock_text(static_cast<double>(total - now_bytes) / speed);
+        parts[4] = "  剩余 " + clock_text(static_cast<double>(total - now_bytes) / speed);
+    std::string line = "\r";
+    line += fitted(parts, columns());
     line += "\x1b[K";
     // Recorded first: a signal right after the write still ends the line.
     open_line(true);

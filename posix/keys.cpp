@@ -65,6 +65,76 @@ bool special(unsigned char c, const struct termios& modes, int at) {
     return modes.c_cc[at] != _POSIX_VDISABLE && c == modes.c_cc[at];
 }
 
+// Removes the line's last character, all of its UTF-8 bytes, and adds to
+// echo what takes it off the screen.
+void erase_one(std::string& line, std::string& echo, const struct termios& modes) {
+    if (line.empty()) return;
+    auto last = static_cast<unsigned char>(line.back());
+    while ((modes.c_iflag & IUTF8) && line.size() > 1 &&
+           (static_cast<unsigned char>(line.back()) & 0xc0) == 0x80)
+        line.pop_back();
+    line.pop_back();
+    if (!(modes.c_lflag & ECHOE)) return;
+    // A control character was echoed in two cells (^X).
+    echo += shown(last, modes).size() == 2 ? "\b\b  \b\b" : "\b \b";
+}
+
+// Takes one byte typed into line, as the terminal's line mode would, with
+// what it echoes added to echo: 1 at the line end, -1 at an end of input
+// (Ctrl+D) before the line's first character, else 0.
+int take_key(unsigned char c, std::string& line, std::string& echo, const struct termios& modes) {
+    if (c == '\r' && (modes.c_iflag & IGNCR)) return 0;
+    if (c == '\n' || (c == '\r' && (modes.c_iflag & ICRNL))) {
+        echo += '\n';
+        return 1;
+    }
+    if (special(c, modes, VEOF))
+        // Ends the input only at the start of a line, as the line mode
+        // hands a line typed so far to the reader, which reads on.
+        return line.empty() ? -1 : 0;
+    if (special(c, modes, VERASE)) {
+        erase_one(line, echo, modes);
+    } else if (special(c, modes, VKILL)) {
+        while (!line.empty())
+            erase_one(line, echo, modes);
+    } else if (special(c, modes, VWERASE)) {
+        while (!line.empty() && blank(line.back()))
+            erase_one(line, echo, modes);
+        while (!line.empty() && !blank(line.back()))
+            erase_one(line, echo, modes);
+    } else {
+        line += static_cast<char>(c);
+        echo += shown(c, modes);
+    }
+    return 0;
+}
+
+// The line being written on standard output since its last line end, and the
+// colour in force where it starts: the prompt a line is read after.
+std::string line_now, colour_then;
+
+// The last colour sequence (ESC [ parameters m) in text; empty when none.
+std::string last_colour(std::string_view text) {
+    std::string found;
+    for (auto at = text.find("\x1b["); at != std::string_view::npos;
+         at = text.find("\x1b[", at + 1)) {
+        auto end = text.find_first_not_of("0123456789;", at + 2);
+        if (end != std::string_view::npos && text[end] == 'm')
+            found = text.substr(at, end + 1 - at);
+    }
+    return found;
+}
+
+// Draws the prompt again at the top of the screen, with the line typed so far.
+void redraw(const std::string& line, const struct termios& modes) {
+    std::string typed;
+    if (modes.c_lflag & ECHO)
+        for (char c : line)
+            typed += shown(static_cast<unsigned char>(c), modes);
+    escape(cursor_at(0, 0) + colour_then + line_now + typed,
+           colour_then.empty() ? 0 : changed_colour);
+}
+
 } // namespace
 
 std::size_t key_length(std::string_view bytes) {
@@ -131,42 +201,42 @@ std::string read_key(int timeout_ms) {
     return bytes;
 }
 
-int typed_line(std::string& line) {
+int edit_line(std::string& line) {
     line.clear();
-    if (!is_terminal(STDIN_FILENO)) return 0;
-    std::string ahead = take_unread();
     struct termios modes;
-    if (ahead.empty() || tcgetattr(tty(), &modes) != 0) {
-        unread(ahead);
-        return 0;
-    }
-    std::string echo;
+    if (!is_terminal(STDIN_FILENO) || tcgetattr(tty(), &modes) != 0) return 0;
     int end = 0;
-    std::size_t i = 0;
-    while (i < ahead.size() && end == 0) {
-        auto c = static_cast<unsigned char>(ahead[i++]);
-        if (c == '\r' && (modes.c_iflag & IGNCR)) continue;
-        if (c == '\n' || (c == '\r' && (modes.c_iflag & ICRNL))) {
-            echo += '\n';
-            end = 1;
-        } else if (special(c, modes, VEOF)) {
-            // Ends the input only at the start of a line, as the line mode
-            // hands a line typed so far to the reader, which reads on.
-            if (line.empty()) end = -1;
-        } else if (special(c, modes, VERASE)) {
-            if (line.empty()) continue;
-            // A whole character goes, all of its UTF-8 bytes.
-            while ((modes.c_iflag & IUTF8) && line.size() > 1 &&
-                   (static_cast<unsigned char>(line.back()) & 0xc0) == 0x80)
-                line.pop_back();
-            line.pop_back();
-            if (modes.c_lflag & ECHOE) echo += "\b \b";
-        } else {
-            line += static_cast<char>(c);
-            echo += shown(c, modes);
+    while (end == 0) {
+        std::string ahead = take_unread();
+        if (ahead.empty()) {
+            unsigned char buf[64];
+            int was = retaken();
+            int n = raw_read(buf, sizeof buf, -1);
+            if (n < 0) return -1;
+            // Continued after a stop, on the held screen taken again empty.
+            if (n == 0 && retaken() != was) redraw(line, modes);
+            ahead.assign(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
         }
+        std::string echo;
+        std::size_t i = 0;
+        while (i < ahead.size() && end == 0)
+            end = take_key(static_cast<unsigned char>(ahead[i++]), line, echo, modes);
+        if (modes.c_lflag & ECHO) write_all(tty(), echo);
+        unread(std::string_view(ahead).substr(i));
     }
-    if (modes.c_lflag & ECHO) write_all(tty(), echo);
-    unread(std::string_view(ahead).substr(i));
+    if (end > 0) written("\n");
     return end;
+}
+
+void written(std::string_view text) {
+    auto end = text.rfind('\n');
+    if (end == std::string_view::npos) {
+        line_now += text;
+        // Only a prompt's worth is ever drawn again.
+        if (line_now.size() > 4096) line_now.erase(0, line_now.size() - 4096);
+        return;
+    }
+    line_now += text.substr(0, end);
+    if (std::string colour = last_colour(line_now); !colour.empty()) colour_then = colour;
+    line_now = text.substr(end + 1);
 }

@@ -25,11 +25,18 @@ std::string key_codes(std::string_view key);
 // (unread). Empty on timeout, at end of input or on an error.
 std::string read_key(int timeout_ms);
 
-// When standard input is the terminal, takes into line what was typed after
-// the last key (kept by read_key) as the terminal's line mode would have
-// taken it, echoed: a carriage return or line feed ends the line and is not
-// kept, the erase character removes a character. Returns 1 at the line end,
-// -1 at an end of input (Ctrl+D) before the line's first character, 0 when
-// the kept bytes ran out first (line holds what they gave, the rest is still
-// to be read from standard input) or standard input is not the terminal.
-int typed_line(std::string& line);
+// When standard input is the terminal, reads a line from it as the
+// terminal's line mode would, echoed, what was typed after the last key
+// (kept by read_key) first: a carriage return or line feed ends the line and
+// is not kept; the erase, kill and word-erase characters remove a character,
+// the line, a word. When a stop and continue takes the held screen again
+// (retaken()), the prompt (see written()) and the line typed so far are drawn
+// again at its top. Returns 1 at the line end, -1 at an end of input (Ctrl+D)
+// before the line's first character or when the terminal is gone, 0 when
+// standard input is not the terminal.
+int edit_line(std::string& line);
+
+// Records text the program wrote to standard output, colour sequences
+// included: what follows its last line end, in the colour in force there, is
+// the prompt edit_line() draws again.
+void written(std::string_view text);

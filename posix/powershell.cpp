@@ -1,7 +1,8 @@
 #include "powershell.h"
 
 #include "base.h"
-#include "fetch.h"
+#include "download.h"
+#include "pack.h"
 #include "unpack.h"
 
 namespace {
@@ -92,7 +93,7 @@ int powershell(std::string_view command) {
     std::vector<std::string> v;
     if (verb == "curl" || verb == "invoke-webrequest" || verb == "iwr" || verb == "wget") {
         if (!bind(args, {{"uri"}, {"outfile", "o"}}, v)) return 1;
-        return fetch(v[0], native(v[1]));
+        return download(v[0], native(v[1]));
     }
     if (verb == "expand-archive") {
         if (!bind(args, {{"path", "literalpath"}, {"destinationpath"}}, v)) return 1;

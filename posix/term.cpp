@@ -35,8 +35,8 @@ volatile sig_atomic_t retakes;     // times continuing took the held screen agai
 
 int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The command running in the foreground (0: none), and a signal passed on to
-// it, to end by once it has ended.
+// The command running in the foreground (0: none; a negative number names a
+// process group), and a signal passed on to it, to end by once it has ended.
 volatile sig_atomic_t foreground_pid;
 volatile sig_atomic_t held_signal;
 
@@ -49,7 +49,7 @@ const char leave_alternate[] = "\x1b[?1049l\x1b\x38";
 // program goes on to the command, and ends the program once the command has
 // ended (it may need the time, to save its work): nothing is left running.
 bool pass_on(int sig) {
-    if (foreground_pid <= 0) return false;
+    if (foreground_pid == 0) return false;
     int saved_errno = errno;
     kill(foreground_pid, sig);
     held_signal = sig;
@@ -300,8 +300,12 @@ void open_line(bool open) {
 }
 
 void foreground(int pid) {
-    if (pid > 0) term_guard();
+    if (pid != 0) term_guard();
     foreground_pid = pid;
+}
+
+bool passed_on() {
+    return held_signal != 0;
 }
 
 void end_as_signalled() {

@@ -88,10 +88,15 @@ void doomed(const char* path, bool folder = false);
 // signal that ends the program ends the line first.
 void open_line(bool open);
 
-// Names the command now running in the foreground (0: none). While it runs,
-// SIGTERM and SIGHUP sent to the program are passed on to it instead of
-// ending the program at once.
+// Names the command now running in the foreground (0: none; -pgid: a process
+// group). While it runs, SIGTERM and SIGHUP sent to the program (and SIGINT
+// and SIGQUIT, unless ignored) are passed on to it instead of ending the
+// program at once.
 void foreground(int pid);
+
+// True once a signal has been passed on to the foreground command: the
+// program ends by it once the command has ended (end_as_signalled()).
+bool passed_on();
 
 // Once the foreground command has ended: when a signal was passed on to it,
 // puts the terminal back and ends the program by that signal; else returns.

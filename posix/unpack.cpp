@@ -101,6 +101,12 @@ struct source {
     closing file{-1};
 };
 
+// How much of the archive one read takes, as libarchive takes a regular file
+// it opens by name. A deflated entry is inflated from what one read brought:
+// with less, zlib runs more often, and each run copies up to its 32 KiB
+// window again.
+constexpr size_t read_block = 64 * 1024;
+
 // Opens the archive for reading; false after saying why it cannot be. It is
 // opened here and read by descriptor, as the names written are relative to
 // the staging folder, which becomes current.
@@ -112,7 +118,7 @@ bool open_source(source& src) {
     }
     archive_read_support_format_zip(src.in.get());
     archive_read_set_options(src.in.get(), "zip:hdrcharset=CP936");
-    if (archive_read_open_fd(src.in.get(), src.file.fd, 10240) != ARCHIVE_OK) {
+    if (archive_read_open_fd(src.in.get(), src.file.fd, read_block) != ARCHIVE_OK) {
         int err = archive_errno(src.in.get());
         say("无法打开压缩文件 " + src.zip + "：" +
             (err > 0 && err != format_errno ? why(err) : "不是zip压缩文件"));
@@ -349,109 +355,5 @@ int expand(const std::string& zip, const std::string& dest_name) {
             ok = move_into(stage, dest);
     }
     // What is left of the staging folder goes with it.
-    return ok ? 0 : 1;
-}
-
-namespace {
-
-bool add(archive* out, const fs::path& path, const std::string& name) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
-        say("无法读取 " + path.string() + "：" + why(errno));
-        return false;
-    }
-    std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(),
-                                                                   archive_entry_free);
-    archive_entry_copy_stat(entry.get(), &st);
-    archive_entry_copy_pathname(entry.get(), name.c_str());
-    if (S_ISLNK(st.st_mode)) {
-        std::error_code ec;
-        archive_entry_copy_symlink(entry.get(), fs::read_symlink(path, ec).c_str());
-    } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        return true; // devices, pipes and sockets have no place in a zip
-    }
-    if (archive_write_header(out, entry.get()) != ARCHIVE_OK) {
-        say("无法压缩 " + path.string() + "：" + library_error(out, "名称无法转换"));
-        return false;
-    }
-    if (S_ISREG(st.st_mode)) {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            say("无法读取 " + path.string() + "：" + why(errno));
-            return false;
-        }
-        std::vector<char> buf(1 << 20);
-        ssize_t n;
-        while ((n = read(fd, buf.data(), buf.size())) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0 && archive_write_data(out, buf.data(), static_cast<size_t>(n)) != n) {
-                close(fd);
-                say("无法压缩 " + path.string() + "：" + library_error(out, "无法写入"));
-                return false;
-            }
-        }
-        int err = errno;
-        close(fd);
-        if (n < 0) {
-            say("无法读取 " + path.string() + "：" + why(err));
-            return false;
-        }
-    }
-    if (S_ISDIR(st.st_mode)) {
-        std::vector<fs::path> children;
-        std::error_code ec;
-        for (auto it = fs::directory_iterator(path, ec); !ec && it != fs::directory_iterator();
-             it.increment(ec))
-            children.push_back(it->path());
-        if (ec) {
-            say("无法读取 " + path.string() + "：" + why(ec.value()));
-            return false;
-        }
-        std::sort(children.begin(), children.end());
-        for (const auto& child : children)
-            if (!add(out, child, name + "/" + child.filename().string())) return false;
-    }
-    return true;
-}
-
-} // namespace
-
-int compress(const std::string& src, const std::string& dest) {
-    utf8_names names;
-    std::error_code ec;
-    fs::path from = fs::path(src).lexically_normal();
-    if (!fs::exists(fs::symlink_status(from, ec))) {
-        say("找不到路径“" + src + "”，因为该路径不存在。");
-        return 1;
-    }
-    if (fs::exists(fs::symlink_status(dest, ec))) {
-        say("存档文件 " + dest +
-            " 已存在。请使用 -Update 参数更新现有存档文件，或使用 -Force 参数覆盖现有存档文件。");
-        return 1;
-    }
-    beside file(fs::absolute(dest, ec), "part");
-    if (!file.made()) {
-        say("无法创建 " + dest + "：" + why(file.error()));
-        return 1;
-    }
-    reader out(archive_write_new(), archive_write_free);
-    archive_write_set_format_zip(out.get());
-    archive_write_set_options(out.get(), "zip:compression=deflate,zip:hdrcharset=UTF-8");
-    bool ok = archive_write_open_fd(out.get(), file.fd()) == ARCHIVE_OK;
-    if (!ok) say("无法写入 " + dest + "：" + library_error(out.get(), "无法打开文件"));
-    std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
-    if (name.empty())
-        name = fs::absolute(from, ec).lexically_normal().parent_path().filename().string();
-    ok = ok && add(out.get(), from, name);
-    if (ok && archive_write_close(out.get()) != ARCHIVE_OK) {
-        say("无法写入 " + dest + "：" + library_error(out.get(), "压缩文件没有写完整"));
-        ok = false;
-    }
-    out.reset();
-    // Flushed to disk before it takes its name: a full disk shows here, and
-    // is said, rather than leaving a truncated archive behind.
-    if (int err = ok ? file.commit() : 0) {
-        say("无法写入 " + dest + "：" + why(err));
-        ok = false;
-    }
     return ok ? 0 : 1;
 }

@@ -12,8 +12,3 @@
 // through the archive's own links) are refused. Names are UTF-8 where the
 // archive says so, else GBK. Returns 0, or 1 after printing why in Chinese.
 int expand(const std::string& zip, const std::string& dest);
-
-// Compresses the file or folder src into a new zip archive dest (deflate; a
-// folder is stored under its own name). Refuses to overwrite an existing
-// archive. Returns 0, or 1 after printing why.
-int compress(const std::string& src, const std::string& dest);

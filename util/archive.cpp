@@ -26,6 +26,6 @@ void unzip(std::string zip, std::string dest) {
     shell(unzip_line(zip, dest));
 }
 
-void zip(std::string src, std::string dest) {
-    shell(zip_line(src, dest));
+int zip(std::string src, std::string dest) {
+    return shell(zip_line(src, dest));
 }

@@ -18,5 +18,6 @@ void downloads(std::string folder, std::string url, std::string file);
 // Extracts the archive zip into the folder dest, keeping its folder structure.
 void unzip(std::string zip, std::string dest);
 
-// Compresses the file or folder src into the archive dest.
-void zip(std::string src, std::string dest);
+// Compresses the file or folder src into the archive dest; returns the
+// command's exit status, 0 when it succeeded.
+int zip(std::string src, std::string dest);

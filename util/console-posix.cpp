@@ -71,7 +71,9 @@ int virtual_key(const std::string& codes) {
 
 void color(std::string name) {
     int attr = color_attr(name);
-    if (attr >= 0) escape(sgr(attr), changed_colour);
+    if (attr < 0 || !smart()) return;
+    escape(sgr(attr), changed_colour);
+    written(sgr(attr));
 }
 
 void setpos(int x, int y) {
@@ -93,6 +95,8 @@ void own_screen(bool on) {
 
 void print(std::string text) {
     write_all(STDOUT_FILENO, text);
+    // A prompt drawn again after a stop is what was printed.
+    written(text);
 }
 
 void pause_ms(int milliseconds) {

@@ -61,11 +61,12 @@ std::string cin_line(std::FILE* in) {
     std::clearerr(in);
     std::string line;
 #ifndef _WIN32
-    // What was typed on the terminal after the last key comes first, as the
-    // Windows console leaves it for the line input after _getch.
+    // From the terminal, the line is read and echoed here, what was typed
+    // after the last key first, as the Windows console leaves it for the line
+    // input after _getch; and it comes back with the prompt after a stop.
     if (in == stdin) {
         int got;
-        while ((got = typed_line(line)) > 0 && line.empty()) {
+        while ((got = edit_line(line)) > 0 && line.empty()) {
         }
         if (got != 0) return line;
     }

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "posix/base.h"
+#include "posix/beside.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -104,4 +105,9 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
     std::string wild = "*" + pattern;
     while (const dirent* entry = readdir(d.get()))
         if (matches(entry->d_name, wild.c_str())) names.push_back(dir + "\\" + entry->d_name);
+}
+
+bool replace_file(std::string path, const std::string& data) {
+    beside made(native(path), "new");
+    return made.made() && write_all(made.fd(), data) == 0 && made.commit() == 0;
 }

@@ -72,3 +72,23 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
     } while (_findnext64i32(search, &found) == 0);
     _findclose(search);
 }
+
+bool replace_file(std::string path, const std::string& data) {
+    size_t cut = path.find_last_of("\\/:");
+    std::string folder = cut == std::string::npos ? "." : path.substr(0, cut + 1);
+    char temp[MAX_PATH];
+    // A new file of a unique name in the same folder, so that the rename
+    // stays on one volume.
+    if (GetTempFileNameA(folder.c_str(), "vel", 0, temp) == 0) return false;
+    bool written = false;
+    if (std::FILE* out = std::fopen(temp, "wb")) {
+        written = std::fwrite(data.data(), 1, data.size(), out) == data.size() &&
+                  std::fflush(out) == 0 && _commit(_fileno(out)) == 0;
+        written = std::fclose(out) == 0 && written;
+    }
+    if (written &&
+        MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileA(temp);
+    return false;
+}

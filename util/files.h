@@ -44,3 +44,8 @@ void del_folder(std::string name);
 // Appends dir + "\" + name for every entry of dir whose name ends in pattern
 // (an empty pattern matches every entry, "." and ".." included).
 void get_file_names(std::string dir, std::vector<std::string>& names, std::string pattern);
+
+// Replaces the file at path (made when missing) with data, written beside it
+// under a temporary name and renamed into place: until the rename the old
+// file stays as it was, and a failure leaves it so. True when done.
+bool replace_file(std::string path, const std::string& data);

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <locale.h>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -192,17 +194,36 @@ struct frame {
 // The frame of the notice with button `chosen` highlighted, at most `lines`
 // rows high.
 frame lay_out(const notice& n, int chosen, int cols, int lines) {
-    const int pad = cols >= 16 ? 2 : 0, gap = 3;
-    std::vector<int> button_widths;
-    int buttons_width = -gap;
-    for (const auto& b : n.buttons) {
-        button_widths.push_back(width_of(glyphs(b)) + 4);
-        buttons_width += button_widths.back() + gap;
-    }
-    int widest = std::max({natural_width(n.text), width_of(n.title) + 2, buttons_width, 24});
+    const int pad = cols >= 16 ? 2 : 0;
+    // The buttons as drawn on a wide frame, then ever tighter, until they fit:
+    // the brackets' inner blanks, the brackets, and at last all but the
+    // highlighted one go.
+    struct look {
+        const char *open, *close;
+        int gap;
+        bool all;
+    };
+    static const look looks[] = {
+        {"[ ", " ]", 3, true}, {"[ ", " ]", 1, true}, {"[", "]", 1, true},
+        {"", "", 1, true},     {"", "", 0, false},
+    };
+    auto buttons_width = [&](const look& l) {
+        int w = 0, shown = 0;
+        for (std::size_t i = 0; i < n.buttons.size(); ++i) {
+            if (!l.all && static_cast<int>(i) != chosen) continue;
+            w += (shown++ ? l.gap : 0) + width_of(glyphs(n.buttons[i])) +
+                 static_cast<int>(std::strlen(l.open) + std::strlen(l.close));
+        }
+        return w;
+    };
+    int widest =
+        std::max({natural_width(n.text), width_of(n.title) + 2, buttons_width(looks[0]), 24});
     // Long text wraps at 60 cells, as a message box keeps to a readable width.
     int inner = std::max(std::min({widest, 60, cols - 2 - 2 * pad}), 2);
     int span = inner + 2 * pad;
+    const look* style = std::begin(looks);
+    while (style + 1 != std::end(looks) && buttons_width(*style) > span)
+        ++style;
 
     std::vector<row> text = wrap(n.text, inner);
     int room = std::max(lines - 5, 1);
@@ -223,16 +244,24 @@ frame lay_out(const notice& n, int chosen, int cols, int lines) {
                          "│");
     f.rows.push_back(blank);
 
-    int lead = std::max((span - buttons_width) / 2, 0);
+    int lead = std::max((span - buttons_width(*style)) / 2, 0);
     std::string buttons = "│" + repeat(" ", lead);
-    f.cursor = f.left + 1 + lead + 2;
+    const int inset = static_cast<int>(std::strlen(style->open));
+    f.cursor = f.left + 1 + lead + inset;
+    bool first = true;
     for (std::size_t i = 0; i < n.buttons.size(); ++i) {
         bool lit = static_cast<int>(i) == chosen;
-        if (i > 0) buttons += repeat(" ", gap);
-        if (lit) f.cursor = f.left + 1 + lead + 2;
-        buttons += std::string(lit ? "\x1b[7m" : "") + "[ " + n.buttons[i] + " ]" +
+        if (!style->all && !lit) continue;
+        if (!first) {
+            buttons += repeat(" ", style->gap);
+            lead += style->gap;
+        }
+        first = false;
+        if (lit) f.cursor = f.left + 1 + lead + inset;
+        buttons += std::string(lit ? "\x1b[7m" : "") + style->open + n.buttons[i] + style->close +
                    (lit ? "\x1b[27m" : "");
-        lead += button_widths[i] + (i + 1 < n.buttons.size() ? gap : 0);
+        lead +=
+            width_of(glyphs(n.buttons[i])) + inset + static_cast<int>(std::strlen(style->close));
     }
     f.rows.push_back(buttons + repeat(" ", std::max(span - lead, 0)) + "│");
     f.rows.push_back("└" + repeat("─", span) + "┘");

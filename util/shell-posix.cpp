@@ -1,12 +1,21 @@
 #include "shell.h"
 
+#include "console.h"
 #include "posix/cmd.h"
 
 int shell(std::string line) {
     return cmd(line);
 }
 
-int shell_output(std::string line, std::string& output) {
+int shell_output(std::string line, std::string& output, int seconds) {
     output.clear();
-    return cmd(line, &output);
+    output_to to{&output, seconds, output_bytes};
+    int status = cmd(line, &to);
+    if (status == ran_out) {
+        std::string why = overran(seconds);
+        print(why);
+        output += why;
+        return timed_out;
+    }
+    return status;
 }

@@ -13,7 +13,7 @@ import time
 import pexpect
 import pytest
 
-from conftest import strip_escapes
+from conftest import render, strip_escapes
 from dist import Site, make_certificate, wait_for
 
 BODY = bytes(range(256)) * 4096  # 1 MiB
@@ -166,8 +166,15 @@ def test_a_second_download_leaves_the_first_ones_temporary_file(build, site, tmp
         first.wait()
 
 
-@pytest.mark.parametrize("resumed", [False, True], ids=["whole", "resumed"])
-def test_progress_is_drawn_on_a_terminal(build, site, tmp_path, resumed):
+# Each row: whether the download continues a partial file, the terminal's
+# width, and how the progress line reads at the end.
+@pytest.mark.parametrize("resumed, cols, last", [
+    (False, 80, " 1.0 MiB / 1.0 MiB  100%  "),
+    (True, 80, " 1.0 MiB / 1.0 MiB  100%  "),
+    (False, 36, " 1.0 MiB / 1.0 MiB  100%"),
+    (False, 12, " 1.0 MiB"),
+], ids=["whole", "resumed", "36 columns", "12 columns"])
+def test_progress_is_drawn_on_a_terminal(build, site, tmp_path, resumed, cols, last):
     url = site.url("/files/big.bin")
     if resumed:
         site.files["progress.bin"] = BODY
@@ -177,24 +184,34 @@ def test_progress_is_drawn_on_a_terminal(build, site, tmp_path, resumed):
         site.options["progress.bin"] = {}
     env = dict(os.environ, CURL_CA_BUNDLE=site.cert, TERM="xterm")
     child = pexpect.spawn(str(build / "vellomar-cmd"), [f"powershell curl  -o out.bin {url}"],
-                          cwd=str(tmp_path), env=env, encoding="utf-8", timeout=30)
+                          cwd=str(tmp_path), env=env, encoding="utf-8", timeout=30, dimensions=(24, cols))
     child.expect(pexpect.EOF)
     child.close()
     assert child.exitstatus == 0
-    # The bytes resumed count as there: the bar ends at the whole file.
-    assert "1.0 MiB / 1.0 MiB  100%" in child.before and "\x1b[K" in child.before
+    assert "\x1b[K" in child.before
+    # One row, drawn over and over, never wrapped into the next: the bytes
+    # resumed count as there, and the bar ends at the whole file.
+    screen = render(child.before, cols)
+    drawn = [row for row in screen.display if "B" in row]
+    assert len(drawn) == 1 and drawn[0].startswith(last), screen.display
     assert (tmp_path / "out.bin").read_bytes() == BODY
 
 
-def test_without_the_powershell_stand_in_cmd_says_so(build, tmp_path):
-    # The cmd stand-in looks for it beside the program it runs in, only there.
+@pytest.mark.parametrize("programs,code,said", [
+    (["vellomar-cmd"], 9009 & 0xff, "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"),
+    (["vellomar-cmd", "vellomar-powershell"], 1,
+     "下载失败: https://127.0.0.1:9/x\n原因: 无法运行下载程序 vellomar-fetch：路径不存在\n"),
+])
+def test_without_a_stand_in_beside_it_says_so(build, tmp_path, programs, code, said):
+    # Each stand-in looks for the next beside the program it runs in, only there.
     alone = tmp_path / "alone"
     alone.mkdir()
-    shutil.copy2(build / "vellomar-cmd", alone)
+    for program in programs:
+        shutil.copy2(build / program, alone)
     done = subprocess.run([str(alone / "vellomar-cmd"), "powershell curl  -o out.bin https://127.0.0.1:9/x"],
                           cwd=tmp_path, capture_output=True, timeout=30)
-    assert done.returncode == 9009 & 0xff
-    assert done.stderr.decode() == "'powershell' 不是内部或外部命令，也不是可运行的程序\n或批处理文件。\n"
+    assert done.returncode == code
+    assert done.stderr.decode() == said
     assert leftovers(tmp_path) == ["alone"]
 
 
@@ -203,6 +220,17 @@ def aged(build, site, folder, url):
     old = time.time() - 2 * 24 * 3600
     os.utime(folder / PARTIAL, (old, old))
     return url
+
+
+def ahead(days):
+    """The partial file is dated days ahead: the clock was set back since."""
+
+    def date(build, site, folder, url):
+        later = time.time() + days * 24 * 3600
+        os.utime(folder / PARTIAL, (later, later))
+        return url
+
+    return date
 
 
 def damaged(build, site, folder, url):
@@ -259,12 +287,14 @@ NO_VALIDATORS = {"etag": False, "last_modified": False}
     (NO_VALIDATORS, [RESUMED], NO_VALIDATORS, None, False, [200], RESUMED),
     ({"etag": 'W/"weak"', "last_modified": False}, [RESUMED], {}, None, False, [200], RESUMED),
     ({}, [RESUMED], {}, aged, False, [200], RESUMED),
+    ({}, [RESUMED], {}, ahead(2), False, [200], RESUMED),
+    ({}, [RESUMED], {}, ahead(1 / 24), True, [206], RESUMED),
     ({}, [RESUMED], {}, damaged, False, [200], RESUMED),
     ({}, [RESUMED], {}, another_address, False, [200], RESUMED),
     ({}, [RESUMED], {}, another_address_failed, True, [206], RESUMED),
 ], ids=["continues", "by its date", "after a 404", "changed", "416", "206 of another length",
-        "ranges ignored", "no validators", "weak etag only", "kept too long ago", "record damaged",
-        "another address", "another address failed between"])
+        "ranges ignored", "no validators", "weak etag only", "kept too long ago", "from the future",
+        "an hour ahead", "record damaged", "another address", "another address failed between"])
 def test_a_broken_download_continues_only_what_it_can_trust(build, site, tmp_path, request, first, bodies, then,
                                                             between, ranged, statuses, saved):
     name = f"resume-{request.node.callspec.id.replace(' ', '-')}.bin"

@@ -345,12 +345,19 @@ def test_compress_stores_a_folder_under_its_name(build, tmp_path):
     (src / "world").mkdir(parents=True)
     (src / "eula.txt").write_bytes(b"eula=true\n" * 50)
     (src / "world" / "世界.dat").write_bytes(b"w")
+    # Data compressed already is stored; a large file that shrinks, deflated.
+    (src / "world" / "r.0.0.mca").write_bytes(os.urandom(300000))
+    (src / "world" / "big.log").write_bytes(b"a line of a log\n" * 20000)
     done = run(build, tmp_path, "powershell Compress-Archive '1.12.2' 'backup.zip'")
     assert done.returncode == 0, done.stderr.decode()
     with zipfile.ZipFile(tmp_path / "backup.zip") as z:
+        assert z.testzip() is None
         names = {i.filename: i for i in z.infolist()}
-        assert set(names) == {"1.12.2/", "1.12.2/eula.txt", "1.12.2/world/", "1.12.2/world/世界.dat"}
+        assert set(names) == {"1.12.2/", "1.12.2/eula.txt", "1.12.2/world/", "1.12.2/world/世界.dat",
+                              "1.12.2/world/r.0.0.mca", "1.12.2/world/big.log"}
         assert names["1.12.2/eula.txt"].compress_type == zipfile.ZIP_DEFLATED
+        assert names["1.12.2/world/big.log"].compress_type == zipfile.ZIP_DEFLATED
+        assert names["1.12.2/world/r.0.0.mca"].compress_type == zipfile.ZIP_STORED
         assert z.read("1.12.2/eula.txt") == b"eula=true\n" * 50
     # Round trip through our own extraction.
     done = expand(build, tmp_path, "backup.zip", "copy")

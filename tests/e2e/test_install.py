@@ -290,15 +290,21 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
 
 
 # Stand-ins for java: what each prints to standard error for -version, and
-# its exit status.
+# its exit status; and what some do first: never end, never stop writing, or
+# start a child that holds their output ({children} records the child).
 JAVAS = {
     "java8": ('openjdk version "1.8.0_392"', 0),
     "java17": ('openjdk version "17.0.9" 2023-10-17', 0),
     "java21": ('java version "21" 2023-09-19 LTS', 0),
     "failing": ('java version "1.8.0_392"\nError: Could not create the Java Virtual Machine.', 1),
     "unreadable": ("prints no version", 0),
+    "hanging": ("", 0, "sleep 600 & echo $! >> {children}; exec sleep 600"),
+    "flooding": ("", 0, "exec yes 'java version \"1.8.0_392\"'"),
+    "forking": ('openjdk version "1.8.0_392"', 0, "sleep 600 & echo $! >> {children}"),
 }
 NOT_RUN = "：找不到该程序，或它不是可运行的 Java。请重新输入。"
+# What the check says of a Java it ended after its time.
+TOO_LONG = "该程序在 20 秒内没有结束，已将它结束。"
 
 
 def stand_ins(folder):
@@ -306,10 +312,11 @@ def stand_ins(folder):
     what; returns the answers' names for them and the record."""
     calls = folder / "calls"
     paths = {}
-    for name, (text, status) in JAVAS.items():
+    for name, (text, status, *first) in JAVAS.items():
         path = paths[name] = folder / "javas" / name
         path.parent.mkdir(exist_ok=True)
-        path.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
+        before = first[0].format(children=folder / "children") + "\n" if first else ""
+        path.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n{before}"
                         f"printf '%s\\n' '{text}' >&2\nexit {status}\n")
         path.chmod(0o755)
     spaced = paths["spaced"] = folder / "my java" / "bin" / "java"
@@ -321,9 +328,25 @@ def stand_ins(folder):
     return paths, calls
 
 
+def gone(pid):
+    """True when the process has ended (a zombie, or reaped)."""
+    try:
+        return ") Z " in pathlib.Path(f"/proc/{pid}/stat").read_text()
+    except FileNotFoundError:
+        return True
+
+
+def children_ended(folder):
+    """True once every child a stand-in started has ended."""
+    record = folder / "children"
+    pids = record.read_text().split() if record.exists() else []
+    return wait_for(lambda: all(gone(pid) for pid in pids))
+
+
 # Each step: the answer typed (None: end of input), then what follows it:
-# "saved", "refused" (the message, the prompt again), "blank" (the same), or
-# the notice about the version answered "yes" or "no".
+# "saved", "refused" (the message, the prompt again), "timed out" (the
+# check's words, then the same), "blank" (the same), or the notice about the
+# version answered "yes" or "no".
 @pytest.mark.parametrize("steps, saved", [
     ([("{missing}", "refused"), ("{java8}", "saved")], "{java8}"),
     ([("   ", "blank"), ("\t", "blank"), ("{java8}", "saved")], "{java8}"),
@@ -332,8 +355,10 @@ def stand_ins(folder):
     ([("{spaced}", "refused"), ('"{spaced}"', "saved")], '"{spaced}"'),
     ([("{plain}", "refused"), ("{failing}", "refused"), ("{unreadable}", "saved")], "{unreadable}"),
     ([(None, None)], None),
+    ([("{hanging}", "timed out"), ("{flooding}", "timed out"), ("{forking}", "saved")], "{forking}"),
 ], ids=["missing, then java 8", "blank, then java 8", "java 17: no, then yes", "java 21",
-        "blanks: unquoted, then quoted", "not a program, failing, no version", "end of input"])
+        "blanks: unquoted, then quoted", "not a program, failing, no version", "end of input",
+        "never ends, never stops writing, leaves a child"])
 def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved):
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
@@ -353,7 +378,9 @@ def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved)
         ran = next((name for name in JAVAS if str(paths[name]) == typed), "java8" if typed[0] == '"' else None)
         if ran:
             s.child.expect_exact(JAVAS[ran][0].split("\n")[-1])
-        if then == "refused":
+        if then == "timed out":
+            s.child.expect_exact(TOO_LONG, timeout=60)
+        if then in ("refused", "timed out"):
             s.child.expect_exact("无法运行 " + typed + NOT_RUN)
         elif then == "blank":
             s.child.expect_exact("请输入Java的路径。")
@@ -373,6 +400,33 @@ def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved)
     made = calls.read_text().splitlines() if calls.exists() else []
     assert set(made) <= {f"{server}|-version"}
     assert bool(made) == any(answer and "{" in answer and then != "refused" for answer, then in steps)
+    # Nothing a Java started outlives its check.
+    assert children_ended(tmp_path)
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP], ids=["ctrl-c", "SIGTERM", "SIGHUP"])
+def test_a_signal_during_the_java_check_ends_the_launcher_and_all_the_java_started(launch, start, site, tmp_path,
+                                                                                   sig):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    paths, calls = stand_ins(tmp_path)
+    s = open_install(launch, start, site)
+    s.child.sendline("1")
+    s.child.expect_exact(JAVA_PROMPT)
+    s.child.sendline(str(paths["hanging"]))
+    assert wait_for(lambda: (tmp_path / "children").exists())
+    if sig == signal.SIGINT:
+        s.child.sendintr()
+    else:
+        s.child.kill(sig)
+    left = s.finish()
+    assert s.child.signalstatus == sig
+    assert left == s.modes_before()
+    assert s.output.endswith(RESET + POP_TITLE)
+    assert children_ended(tmp_path)
+    assert not (server / "java").exists()
 
 
 def test_ctrl_c_during_the_download_ends_the_launcher_and_leaves_nothing(launch, start, dist_site):

@@ -304,3 +304,55 @@ def test_second_launcher_in_the_same_start_folder_leaves_the_first_alone(launch,
     quit_with_3(first)
     assert sorted(os.listdir(start)) == ["out_put_ver.exe", "vellomar"]
     assert os.listdir(start / "vellomar") == []
+
+
+START_PROMPT = "请输入要启动的服务器的编号:"
+
+
+# Each row: the keys and lines that lead to the prompt, the prompt, what is
+# typed before the stop, what after it; then the notice that follows, or the
+# Java command saved.
+@pytest.mark.parametrize("lead, prompt, before, after, then", [
+    (["1"], INSTALL_PROMPT, "ab", "\r", None),
+    (["2"], START_PROMPT, "1", "\r", "找不到Java命令文件，无法启动服务器。"),
+    (["1", "1\r"], JAVA_PROMPT, "/usr/bin/jx", "\x7fava\r", b"/usr/bin/java \n"),
+], ids=["install", "start", "java"])
+def test_a_prompt_stopped_and_continued_is_drawn_again_with_what_was_typed(launch, start, lead, prompt, before,
+                                                                           after, then):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_text("jar\n")
+    s = launch(start)
+    s.menu()
+    s.key_awaited()
+    for keys in lead:
+        s.child.send(keys)
+    s.child.expect_exact(prompt, timeout=30)
+    s.child.send(before)
+    s.child.expect_exact(before)
+    # With no shell to stop for, the program goes straight on, as after fg.
+    s.child.send("\x1a")
+    s.child.expect_exact(LEAVE_SCREEN)
+    s.child.expect_exact(ENTER_SCREEN)
+    s.child.expect_exact(prompt + before)
+    screen = render(s.output)
+    assert screen.alternate
+    rows = [row.rstrip() for row in screen.display]
+    assert rows == [prompt + before] + [""] * (ROWS - 1)
+    # In the prompt's colour, the cursor after what was typed.
+    # (pyte shows bright yellow, 93, as bold brown)
+    assert (screen.buffer[0][0].fg, screen.buffer[0][0].bold) == ("brown", True)
+    width = sum(2 if ord(c) > 0x7f else 1 for c in prompt + before)
+    assert (screen.cursor.x, screen.cursor.y) == (width, 0)
+    s.child.send(after)
+    if isinstance(then, str):
+        assert then in s.notice()
+        s.child.send("\r")
+        s.menu()
+    elif then is None:
+        s.menu()
+    else:
+        s.java_taken()
+        assert (server / "java").read_bytes() == then
+    quit_with_3(s)

@@ -304,28 +304,53 @@ def test_a_notice_on_the_programs_own_screen_stopped_and_continued_is_drawn_agai
     assert not final.alternate and "".join(final.display).strip() == ""
 
 
-def test_long_text_wraps_inside_the_frame_on_a_narrow_terminal(show):
-    text = "服务器已关闭!请检查 java 的路径是否正确，然后再试一次。" * 3
-    text += "Words wrap at blanks, not inside."
-    n = show("mes", text=text, size=(24, 40))
+LONG = "服务器已关闭!请检查 java 的路径是否正确，然后再试一次。" * 3 + "Words wrap at blanks, not inside."
+
+
+# Each row: the notice, its text, the terminal's width, the keys that answer
+# it (the arrow first, when there is one) and the answer.
+@pytest.mark.parametrize("kind, text, cols, keys, result", [
+    ("mes", LONG, 40, ["\r"], "ok"),
+    ("yes_no", "要删除旧的压缩包吗?", 16, [RIGHT, "\r"], "no"),
+    ("yes_no", "要删除旧的压缩包吗?", 12, [RIGHT, "\r"], "no"),
+    ("yes_no", "要删除吗?", 7, [RIGHT, "\r"], "no"),
+    ("mes", "已关闭", 8, ["\r"], "ok"),
+], ids=["long text, 40 columns", "yes/no, 16 columns", "yes/no, 12 columns", "yes/no, 7 columns",
+        "ok, 8 columns"])
+def test_text_and_buttons_stay_inside_the_frame_on_a_narrow_terminal(show, kind, text, cols, keys, result):
+    n = show(kind, text=text, size=(24, cols))
     screen = n.shown()
     top, left = find(screen, "┌")
     _, right = find(screen, "┐")
     bottom, corner = find(screen, "└")
-    assert right < 40 and find(screen, "┘") == (bottom, right) and corner == left
+    assert right < cols and find(screen, "┘") == (bottom, right) and corner == left
     for y in range(top + 1, bottom):
         assert screen.buffer[y][left].data == "│", cells(screen, y)
         assert screen.buffer[y][right].data == "│", cells(screen, y)
     # Between the borders the rows read as the text again, no word split in two.
     rows = [cells(screen, y, left + 1, right).strip() for y in range(top + 2, bottom - 2)]
-    assert len(rows) > 3
     assert "".join(rows).replace(" ", "") == text.replace(" ", "")
     for upper, lower in zip(rows, rows[1:]):
         ends, starts = upper[-1], lower[0]
         split = ends.isascii() and ends.isalpha() and starts.isascii() and starts.isalpha()
         assert not split, (upper, lower)
-    n.child.send("\r")
-    assert n.answer() == "ok"
+    # Every button inside the frame, the highlight following the arrow.
+    labels = ["是", "否"] if kind == "yes_no" else ["确定"]
+
+    def lit():
+        drawn = render(n.output, cols, 24)
+        return [label for label in labels
+                if all(drawn.buffer[bottom - 1][x].reverse for x in range(left + 1, right)
+                       if drawn.buffer[bottom - 1][x].data == label[0])]
+
+    assert [label in cells(screen, bottom - 1, left + 1, right) for label in labels] == [True] * len(labels)
+    assert lit() == labels[:1]
+    for key in keys[:-1]:
+        n.child.send(key)
+        assert n.stays_open(0.3)
+        assert lit() == labels[1:2]
+    n.child.send(keys[-1])
+    assert n.answer() == result
     n.ends_well()
 
 

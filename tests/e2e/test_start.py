@@ -1,16 +1,21 @@
 """Key 2 end to end on Linux, with a real Java running the demo server: the
 list line, the prompt, the server in the terminal, the closing notice."""
 
+import contextlib
 import io
 import os
+import re
+import resource
 import shutil
 import signal
+import socket
+import subprocess
 import zipfile
 
 import pexpect
 import pytest
 
-from conftest import ARCHIVE, CLS, TITLE
+from conftest import ARCHIVE, CLS, TITLE, strip_escapes
 
 PROMPT = "\x1b[0;93m请输入要启动的服务器的编号:"
 LINE = "1.启动1.12.2服务器\r\n"
@@ -18,14 +23,26 @@ RUNNING = "\x1b]0;服务器正在运行\x07"
 JAVA = shutil.which("java")
 
 
+def own_port(server):
+    """Gives the server a port of its own, free now, in server.properties;
+    returns it."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    (server / "server.properties").write_text(f"server-port={port}\n")
+    return port
+
+
 @pytest.fixture
 def installed(start, demo_archive):
-    """A start folder whose working folder holds the installed demo server."""
+    """A start folder whose working folder holds the installed demo server,
+    with a port of its own."""
 
     def make(java_file=(JAVA + " \n").encode()):
         server = start / "vellomar" / "1.12.2"
         server.mkdir(parents=True)
         zipfile.ZipFile(io.BytesIO(demo_archive)).extractall(server)
+        own_port(server)
         if java_file is not None:
             (server / "java").write_bytes(java_file)
         return server
@@ -183,6 +200,7 @@ def test_java_path_with_blanks_typed_with_quotes(launch, start, dist_site, demo_
     s.child.expect_exact("(java.exe):", timeout=30)
     s.child.sendline(f'"{folder / "java"}"')
     s.java_taken()
+    own_port(start / "vellomar" / "1.12.2")
     choose_start(s)
     server_runs_then_stops(s)
     closing_notice(s)
@@ -212,9 +230,13 @@ def test_no_java_command_runs_nothing(launch, start, installed, java_file, messa
     assert RUNNING not in s.output and "服务器已关闭!" not in s.output
 
 
-@pytest.mark.parametrize("answer", ["no", "yes"])
-def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, installed, tmp_path, answer):
-    gone = tmp_path / "removed" / "java"  # a Java uninstalled since it was saved
+@pytest.mark.parametrize("saved, answer", [("removed", "no"), ("removed", "yes"), ("hanging", "no")])
+def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, installed, tmp_path, saved, answer):
+    gone = tmp_path / saved / "java"  # a Java uninstalled since it was saved, or one whose -version never ends
+    if saved == "hanging":
+        gone.parent.mkdir()
+        gone.write_text("#!/bin/sh\nexec sleep 600\n")
+        gone.chmod(0o755)
     server = installed(f"{gone} \n".encode())
     calls = tmp_path / "calls"
     java8 = tmp_path / "java8" / "java"
@@ -227,8 +249,11 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     s = launch(start)
     s.menu()
     choose_start(s)
-    # cmd's own words stay on screen under the notice.
-    s.child.expect_exact(f"'{gone}' 不是内部或外部命令")
+    # cmd's own words, or the check's, stay on screen under the notice.
+    if saved == "hanging":
+        s.child.expect_exact("该程序在 20 秒内没有结束，已将它结束。", timeout=60)
+    else:
+        s.child.expect_exact(f"'{gone}' 不是内部或外部命令")
     assert (f"服务器无法启动：无法运行保存的Java命令{gone}（找不到该程序，或它不是可运行的Java）。"
             "要重新设置Java的路径吗？") in s.notice()
     s.child.send(answer[0])
@@ -248,6 +273,205 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     choose_start(s)
     s.child.expect_exact("stand-in server")
     closing_notice(s)
+    # It failed, and left no log that says why.
+    assert "服务器异常结束（退出代码 3）。请查看上面的输出了解原因。" in s.output
     leave(s)
     assert calls.read_text().splitlines() == [f"{server}|-version", f"{server}|-version",
                                               f"{server}|-jar spigot-1.12.2.jar"]
+
+
+def test_a_memory_setting_java_refuses_is_named(launch, start, installed):
+    installed(f"{JAVA} -Xmx1Q \n".encode())
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    assert f"无法运行保存的Java命令{JAVA}-Xmx1Q（Java不接受其中的内存设置-Xmx1Q：" in s.notice()
+    s.child.send("n")
+    s.menu()
+    leave(s)
+    assert RUNNING not in s.output
+
+
+# The name of this process, as the launcher reads it.
+with open("/proc/self/comm") as f:
+    COMM = f.read().strip()
+EULA = b"#kept as it was\r\neula=false\r\nmotd=kept too\r\n"
+
+
+@contextlib.contextmanager
+def holding(kind, server, port):
+    """The port held while the launcher starts: by a listener of this
+    process, or by the server itself, started earlier by hand. Yields the
+    holder's process id."""
+    if kind is None:
+        yield None
+    elif kind == "listener":
+        with socket.socket() as held:
+            held.bind(("127.0.0.1", port))
+            held.listen()
+            yield os.getpid()
+    else:
+        ran = subprocess.Popen([JAVA, "-jar", "spigot-1.12.2.jar"], cwd=server, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            assert any("Done" in line for line in ran.stdout)
+            yield ran.pid
+        finally:
+            ran.kill()
+            ran.wait()
+
+
+@pytest.mark.parametrize("held, eula, answer, typed, notice, said", [
+    (None, None, None, "stop", None, None),
+    (None, None, None, "crash", None, "服务器崩溃了。崩溃报告保存在：\n{server}/crash-reports/crash-"),
+    (None, None, None, "oom", None, "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java"),
+    ("listener", None, "n", None, "服务器的端口{port}已被另一个程序占用：{comm}（进程{pid}）。", None),
+    ("listener", None, "y", None, "服务器的端口{port}已被另一个程序占用",
+     "服务器无法启动：端口 {port} 已被其他程序占用。\n请关闭占用它的程序"),
+    ("server", None, "n", None, "服务器的端口{port}已被占用：占用它的正是这个服务器，之前启动后仍在运行（java，进程{pid}）",
+     None),
+    (None, (EULA, EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (EULA, EULA), "n", None, "服务器需要您先同意它的最终用户许可协议", None),
+], ids=["clean stop", "crash", "out of memory", "port held, no", "port held, yes", "the same server runs, no",
+        "eula false, yes", "eula false, no"])
+def test_what_stops_the_server(launch, start, installed, held, eula, answer, typed, notice, said):
+    server = installed()
+    port = int((server / "server.properties").read_text().split("=")[1])
+    if eula:
+        (server / "eula.txt").write_bytes(eula[0])
+    with holding(held, server, port) as pid:
+        s = launch(start)
+        s.menu()
+        choose_start(s)
+        if notice:
+            assert notice.format(port=port, pid=pid, comm=COMM) in s.notice()
+            s.child.send(answer)
+        if answer == "n":
+            s.menu()
+            assert RUNNING not in s.output and "服务器已关闭!" not in s.output
+        else:
+            if typed:
+                s.child.expect_exact("Done", timeout=30)
+                s.child.sendline(typed)
+            s.child.expect_exact("服务器已关闭!", timeout=30)
+            s.child.send("\r")
+            s.menu()
+            shown = strip_escapes(s.output).replace("\r", "")
+            # Between the server's last line and the notice, the explanation.
+            after = shown[shown.rindex("[Server thread/"):shown.rindex("服务器已关闭!")]
+            after = after[after.index("\n"):]
+            if said:
+                assert said.format(port=port, server=server) in after
+            else:
+                # Nothing but the escapes that open the notice's rows.
+                assert re.sub(r"\x1b.", "", after.split("┌")[0]).strip() == "", after
+        leave(s)
+    if eula:
+        assert (server / "eula.txt").read_bytes() == eula[1]
+
+
+BACKUP = re.compile(r"已备份到 vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")
+
+
+def files_under(folder):
+    """Every file under folder, by its name relative to it, with its bytes."""
+    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
+
+
+def started_and_stopped(s):
+    choose_start(s)
+    server_runs_then_stops(s)
+    closing_notice(s)
+
+
+def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, installed, tmp_path):
+    server = installed()
+    # The demo server saves its own "world", which this level is not.
+    port_line = (server / "server.properties").read_text()
+    (server / "server.properties").write_text("#Minecraft server properties\nlevel-name=my world\n" + port_line)
+    (server / "my world" / "region").mkdir(parents=True)
+    (server / "my world" / "region" / "r.0.0.mca").write_bytes(os.urandom(300000))
+    (server / "my world" / "level.dat").write_bytes(b"level " * 1000)
+    (server / "my world_nether").mkdir()
+    (server / "my world_nether" / "DIM-1.dat").write_bytes(b"nether")
+    backups = start / "vellomar" / "backups"
+    old = [f"2020-01-01_00-00-0{n}" for n in range(3)]
+    for name in old:
+        (backups / name).mkdir(parents=True)
+        (backups / name / "manifest.txt").write_text("0-0 \n")
+    worlds = {name: files_under(server / name) for name in ("my world", "my world_nether")}
+    s = launch(start)
+    s.menu()
+
+    choose_start(s)
+    s.child.expect_exact("正在备份世界……")
+    s.child.expect(BACKUP)
+    first = s.child.match.group(1)
+    server_runs_then_stops(s)
+    closing_notice(s)
+    assert sorted(os.listdir(backups / first)) == ["manifest.txt", "my world.zip", "my world_nether.zip"]
+    for name, files in worlds.items():
+        restored = tmp_path / "restored" / first
+        zipfile.ZipFile(backups / first / f"{name}.zip").extractall(restored)
+        assert files_under(restored / name) == files
+
+    # Nothing changed: one line, and no backup.
+    started_and_stopped(s)
+    assert f"世界自上次备份（vellomar/backups/{first}）以来没有变化，不再备份。\r\n" in s.output
+    assert sorted(os.listdir(backups)) == old + [first]
+
+    made = []
+    for change in range(2):
+        with open(server / "my world" / "level.dat", "ab") as f:
+            f.write(b"changed")
+        choose_start(s)
+        s.child.expect(BACKUP)
+        made.append(s.child.match.group(1))
+        server_runs_then_stops(s)
+        closing_notice(s)
+    # The sixth removed the oldest.
+    assert sorted(os.listdir(backups)) == old[1:] + [first] + made
+    leave(s)
+
+
+@contextlib.contextmanager
+def small_disk():
+    """What starts meanwhile can write no file past 100 kB, as on a nearly full disk."""
+    limits = resource.getrlimit(resource.RLIMIT_FSIZE)
+    handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (100000, limits[1]))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, limits)
+        signal.signal(signal.SIGXFSZ, handler)
+
+
+@pytest.mark.parametrize("cause, answer", [("backups is a file", "yes"), ("full disk", "no")])
+def test_a_failed_backup_asks_whether_to_start(launch, start, installed, cause, answer):
+    server = installed()
+    (server / "world").mkdir()
+    (server / "world" / "level.dat").write_bytes(os.urandom(300000))
+    backups = start / "vellomar" / "backups"
+    if cause == "backups is a file":
+        backups.write_bytes(b"not a folder")
+        s = launch(start)
+    else:
+        with small_disk():
+            s = launch(start)
+    s.menu()
+    choose_start(s)
+    s.child.expect_exact("世界备份失败，没有留下不完整的备份。")
+    assert "世界备份失败。仍要启动服务器吗？" in s.notice()
+    s.child.send(answer[0])
+    if answer == "yes":
+        server_runs_then_stops(s)
+        closing_notice(s)
+        assert backups.read_bytes() == b"not a folder"
+    else:
+        s.menu()
+        assert RUNNING not in s.output and "Starting server" not in s.output
+        assert "磁盘空间不足" in s.output
+        # Nothing half-written stays behind, not even the backup's folder.
+        assert os.listdir(backups) == []
+    leave(s)

@@ -7,6 +7,7 @@ import hashlib
 import os
 import re
 import shutil
+import socket
 import subprocess
 import time
 
@@ -20,6 +21,13 @@ HOST = "https://127.0.0.1:9443"
 
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
+
+
+def free_port():
+    """A port no program listens on now, for the server's own."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 class Display:
@@ -156,6 +164,7 @@ def standins(build, tmp_path, display):
     payload = tmp_path / "payload"
     payload.mkdir()
     (payload / "eula.txt").write_text("eula=true\n")
+    (payload / "server.properties").write_text(f"server-port={free_port()}\n")
     (payload / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
     archive = tmp_path / "archive.zip"
     archive.write_bytes(b"stands for the server archive")
@@ -320,3 +329,104 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert line == typed.encode("gbk") + b" -version "
     assert ran_in.lower() == windows_path(server).lower().encode("gbk")
     assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    port = free_port()
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "server.properties").write_text(f"server-port={port}\n")
+    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "stand-in server running")
+    s.child.send("stop\r")
+    # Said before the notice, which holds the launcher until it is closed;
+    # read as Chinese only when written as GBK.
+    wait_text(s, f"服务器无法启动：端口 {port} 已被其他程序占用。")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert (server / "logs" / "latest.log").read_text() == failed + "\n"
+
+
+def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
+    env, logs, java = standins
+    typed = f'"{java}"'
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(typed.encode("gbk") + b" \r\n")
+    beats = tmp_path / "still running"  # while it exists, the stand-in's -version never ends
+    beats.write_text("")
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_HANG": windows_path(beats)})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "该程序在 20 秒内没有结束，已将它结束。", timeout=90)
+    # Ended, with cmd: it writes no more.
+    size = beats.stat().st_size
+    assert size > 0
+    time.sleep(1.5)
+    assert beats.stat().st_size == size
+    beats.unlink()
+    press_enter_on_box(display, "下载服务器", s)  # Yes: set the path again
+    wait_text(s, "请输入Java(Java8)的路径(java.exe):")
+    s.child.send(typed + "\r")
+    wait_text(s, 'java version "1.8.0_392"')
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
+    assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    # As the server writes it: characters beyond ASCII escaped.
+    (server / "server.properties").write_text(f"level-name=\\u6211\\u7684 world\nserver-port={free_port()}\n")
+    name = "我的 world"
+    for folder in (name, name + "_the_end"):
+        (server / folder / "region").mkdir(parents=True)
+        (server / folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    s = launch_wine(start, env=env)
+    s.menu()
+    for run in range(2):
+        s.child.send("2")
+        s.child.expect_exact("请输入要启动的服务器的编号:")
+        s.child.send("1\r")
+        wait_text(s, "不再备份。" if run else "stand-in server running")
+        s.child.send("stop\r")
+        # The box shows once the server has read the line and ended.
+        press_enter_on_box(display, "下载服务器", s)
+        s.menu()
+    s.child.send("3")
+    s.finish()
+
+    backups = start / "vellomar" / "backups"
+    made = os.listdir(backups)
+    assert len(made) == 1 and re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", made[0])
+    stamp = made[0].encode()
+    assert logs["ps"].read_bytes() == b"".join(
+        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\" + stamp + b"\\" +
+        folder.encode("gbk") + b".zip'\n" for folder in (name, name + "_the_end"))
+    assert sorted(os.listdir(backups / made[0])) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+    # The second start found nothing changed.
+    screen = strip_escapes(s.output)
+    assert screen.count("正在备份世界……") == 1
+    assert f"世界自上次备份（vellomar\\backups\\{made[0]}）以来没有变化，不再备份。" in screen

@@ -2,8 +2,11 @@
 // the command line it was given and the current folder to the file that
 // VELLOMAR_JAVA_LOG names. Asked for -version, it prints the version that
 // VELLOMAR_JAVA_VERSION names (1.8.0_392 by default) to standard error, as
-// Java does, and ends. Otherwise it prints a line, reads one line of console
-// input, prints it back and ends.
+// Java does, and ends; but while the file VELLOMAR_JAVA_HANG names exists, it
+// never ends, appending a line to that file five times a second. Otherwise it
+// prints a line, reads one line of console input, prints it back and ends;
+// with VELLOMAR_JAVA_LATEST set, it first writes that line to logs\latest.log,
+// as a server leaves its log.
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +25,25 @@ int main(int argc, char** argv) {
         std::fclose(log);
     }
     if (argc == 2 && std::strcmp(argv[1], "-version") == 0) {
+        const char* hang = std::getenv("VELLOMAR_JAVA_HANG");
+        while (hang && *hang) {
+            FILE* beat = std::fopen(hang, "r+b");
+            if (!beat) break;
+            std::fseek(beat, 0, SEEK_END);
+            std::fputs("still running\n", beat);
+            std::fclose(beat);
+            Sleep(200);
+        }
         const char* version = std::getenv("VELLOMAR_JAVA_VERSION");
         std::fprintf(stderr, "java version \"%s\"\n", version ? version : "1.8.0_392");
         return 0;
+    }
+    if (const char* latest = std::getenv("VELLOMAR_JAVA_LATEST")) {
+        _mkdir("logs");
+        if (FILE* log = std::fopen("logs\\latest.log", "wb")) {
+            std::fprintf(log, "%s\r\n", latest);
+            std::fclose(log);
+        }
     }
     std::printf("stand-in server running\n");
     std::fflush(stdout);

@@ -4,6 +4,8 @@
 //   curl  -o FILE URL           copies VELLOMAR_PS_ARCHIVE to FILE
 //   Expand-Archive … '…' …      copies the files of VELLOMAR_PS_PAYLOAD into
 //                               the destination
+//   Compress-Archive '…' '…'    writes a file at the destination, between the
+//                               last two quotes (names may hold blanks)
 // Anything else fails with status 1.
 
 #include <cstdio>
@@ -41,6 +43,14 @@ bool copy_payload(const std::string& dest) {
     return ok;
 }
 
+// The name between the last two single quotes of line.
+std::string last_quoted(const std::string& line) {
+    size_t end = line.rfind('\'');
+    size_t begin =
+        end == std::string::npos || end == 0 ? std::string::npos : line.rfind('\'', end - 1);
+    return begin == std::string::npos ? "" : line.substr(begin + 1, end - begin - 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,5 +64,11 @@ int main(int argc, char** argv) {
         return CopyFileA(env("VELLOMAR_PS_ARCHIVE").c_str(), argv[3], FALSE) ? 0 : 1;
     if (argc >= 6 && std::strcmp(argv[1], "Expand-Archive") == 0)
         return copy_payload(unquote(argv[5])) ? 0 : 1;
+    if (argc >= 3 && std::strcmp(argv[1], "Compress-Archive") == 0) {
+        FILE* zip = std::fopen(last_quoted(line).c_str(), "wb");
+        if (!zip) return 1;
+        std::fputs("stands for a zip", zip);
+        return std::fclose(zip) == 0 ? 0 : 1;
+    }
     return 1;
 }

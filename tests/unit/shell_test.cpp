@@ -5,6 +5,8 @@
 #include "posix/term.h"
 #include "scratch.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -467,6 +469,16 @@ TEST(Program, ExitStatusIsReturned) {
     EXPECT_EQ(shell("/bin/sh -c \"kill -TERM $$\""), 128 + SIGTERM);
 }
 
+// The stand-ins are found in the folder of the running program, whatever the
+// current folder: the tests live beside them.
+TEST(Program, StandInsBesideThisProgram) {
+    scratch dir;
+    dir.enter();
+    auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    EXPECT_EQ(sibling("vellomar-fetch"), (here / "vellomar-fetch").string());
+    EXPECT_EQ(powershell_program(), (here / "vellomar-powershell").string());
+}
+
 TEST(Program, MissingProgram) {
     scratch dir;
     dir.enter();
@@ -527,4 +539,68 @@ TEST(Program, ChildGetsDefaultInterruptEvenWhenIgnored) {
         sigaction(sig, nullptr, &now);
         EXPECT_EQ(now.sa_handler, SIG_IGN) << name;
     }
+}
+
+// --- a program run for its output ------------------------------------------
+
+namespace {
+
+// True once the process is gone (or a zombie, ended), within a few seconds.
+bool ended(pid_t pid) {
+    for (int i = 0; i < 300; ++i) {
+        std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        if (stat.empty() || stat.find(") Z ") != std::string::npos) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(Output, KeptWithinBoundsAndOverOnceTheProgramEnds) {
+    scratch dir;
+    dir.enter();
+    const int limit = 3;
+    // Each row: what the program does, its status, what is kept (and shown).
+    struct row {
+        const char* body;
+        int status;
+        std::string kept;
+    };
+    const row rows[] = {
+        {"printf 'java version \"1.8.0_392\"\\n' >&2; exit 3", 3, "java version \"1.8.0_392\"\n"},
+        // It never ends: it is ended, with what it started.
+        {"sleep 60 & echo $! >> pids; exec sleep 60", timed_out, overran(limit)},
+        // It never stops writing: only the first bytes are kept.
+        {"exec yes", timed_out,
+         [] {
+             std::string y;
+             while (y.size() < output_bytes)
+                 y += "y\n";
+             return y + overran(limit);
+         }()},
+        {"head -c 100000 /dev/zero | tr '\\0' x", 0, std::string(output_bytes, 'x')},
+        // It ends, but what it started holds its output: no longer awaited, and ended.
+        {"sleep 60 & echo $! >> pids; echo done", 0, "done\n"},
+    };
+    for (const auto& r : rows) {
+        script(dir / "program", r.body);
+        std::string output;
+        capture shown(STDOUT_FILENO);
+        auto began = std::chrono::steady_clock::now();
+        int status = shell_output(".\\program", output, limit);
+        double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        EXPECT_EQ(status, r.status) << r.body;
+        EXPECT_EQ(output, r.kept) << r.body;
+        EXPECT_EQ(shown.text(), r.kept) << r.body;
+        if (r.status == timed_out)
+            EXPECT_GE(took, limit - 0.1) << r.body;
+        else
+            EXPECT_LT(took, limit - 0.5) << r.body;
+    }
+    std::string pids = read_file("pids");
+    EXPECT_EQ(std::count(pids.begin(), pids.end(), '\n'), 2);
+    for (size_t at = 0, end; (end = pids.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_TRUE(ended(std::stoi(pids.substr(at, end - at)))) << pids;
 }

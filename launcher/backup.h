@@ -1,0 +1,52 @@
+#pragma once
+
+// Copies of the server's world, made before each start into the working
+// folder's backups, one folder per backup named from the clock, one zip per
+// world folder in it.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The world folders' name that the text of server.properties gives as its
+// level-name, escapes read as the server reads them; "world" when it gives
+// none.
+std::string level_name(const std::string& properties);
+
+// True when name can be a world folder's name in the composed command lines:
+// a single folder name, with none of the characters cmd or PowerShell's
+// quotes would read.
+bool plain_name(const std::string& name);
+
+// A backup folder's name for the moment given: "YYYY-MM-DD_HH-MM-SS".
+std::string stamp(int year, int month, int day, int hour, int minute, int second);
+
+// True when name is a backup folder's name as stamp gives it.
+bool stamped(const std::string& name);
+
+// What describes the files under the folders, read by a walk of their names,
+// sizes and modification times, never their contents: it is the same as long
+// as nothing in them has changed.
+std::string fingerprint(const std::vector<std::string>& folders);
+
+// Where an FNV-1a hash starts.
+constexpr std::uint64_t fnv_basis = 0xcbf29ce484222325ULL;
+
+// Mixes size bytes at data into an FNV-1a hash.
+std::uint64_t mix(std::uint64_t hash, const void* data, size_t size);
+
+// Adds to sum a hash of each entry under folder (its name below folder, kind,
+// size and modification time), which makes the sum the same whatever order
+// they are listed in, and counts them in count. False when the folder cannot
+// be read all through (backup-posix.cpp, backup-win32.cpp).
+bool walk(const std::string& folder, std::uint64_t& sum, std::uint64_t& count);
+
+// The backups among names to remove so that the newest keep stay.
+std::vector<std::string> expired(std::vector<std::string> names, size_t keep);
+
+// Backs up the world folders of the server folder, the current directory,
+// unless nothing in them has changed since the newest backup. False when a
+// backup failed and the user chose not to start the server, asked in a notice
+// titled caption.
+bool back_up_world(const std::string& caption);

@@ -1,0 +1,395 @@
+#include "stops.h"
+
+#include "util/console.h"
+#include "util/dialogs.h"
+#include "util/files.h"
+#include "util/text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+// What the server reads when server.properties has no port.
+const int default_port = 25565;
+
+// How much of the end of the log is read: the lines of the last start and
+// stop, stack traces included.
+const std::streamoff log_tail = 128 * 1024;
+
+// How much of a crash report is read: its description and first trace.
+const std::streamoff report_head = 16 * 1024;
+
+// Where the server writes its log and its crash reports.
+const char log_file[] = "logs/latest.log";
+const char report_folder[] = "crash-reports";
+
+bool space(char c) {
+    return c == ' ' || c == '\t' || c == '\f';
+}
+
+// The text's lines, without their line ends.
+std::vector<std::string_view> lines_of(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+// Splits one line of a properties file into its key and value; false for a
+// comment or a blank line.
+bool key_value(std::string_view line, std::string_view& key, std::string_view& value) {
+    size_t at = 0;
+    while (at < line.size() && space(line[at]))
+        ++at;
+    if (at == line.size() || line[at] == '#' || line[at] == '!') return false;
+    size_t end = at;
+    while (end < line.size() && line[end] != '=' && line[end] != ':' && !space(line[end]))
+        ++end;
+    key = line.substr(at, end - at);
+    while (end < line.size() && space(line[end]))
+        ++end;
+    if (end < line.size() && (line[end] == '=' || line[end] == ':')) ++end;
+    while (end < line.size() && space(line[end]))
+        ++end;
+    value = line.substr(end);
+    return true;
+}
+
+// The whole file, or the part of it from at (negative: counted from its
+// end) up to length bytes; empty when it cannot be read.
+std::string read_part(const std::string& path, std::streamoff at = 0, std::streamoff length = -1) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    if (at < 0) {
+        in.seekg(0, std::ios::end);
+        std::streamoff size = in.tellg();
+        at = std::max<std::streamoff>(0, size + at);
+    }
+    in.seekg(at);
+    std::string text;
+    if (length < 0) {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        text.resize(static_cast<size_t>(length));
+        in.read(text.data(), length);
+        text.resize(static_cast<size_t>(in.gcount()));
+    }
+    return text;
+}
+
+// The number that starts text, or -1.
+int number(std::string_view text) {
+    int value = -1;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 99999) break;
+        value = (value < 0 ? 0 : value * 10) + (c - '0');
+    }
+    return value;
+}
+
+// The Java version a class file version needs, 0 when the line does not say:
+// "class file version 61.0" is Java 17, "major.minor version 52.0" Java 8.
+int java_needed(std::string_view line) {
+    for (std::string_view mark : {"class file version ", "major.minor version "}) {
+        size_t at = line.find(mark);
+        if (at == std::string_view::npos) continue;
+        int version = number(line.substr(at + mark.size()));
+        if (version > 44) return version - 44;
+    }
+    return 0;
+}
+
+// The text between the mark and the next quote, or what follows it to the
+// next blank with no quote; empty when the line does not hold the mark.
+std::string after(std::string_view line, std::string_view mark, char end) {
+    size_t at = line.find(mark);
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = line.substr(at + mark.size());
+    return std::string(rest.substr(0, rest.find(end)));
+}
+
+std::string trimmed(std::string_view text) {
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && (space(text.back()) || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+// How to give the server another Java command.
+const std::string new_java =
+    "Java命令保存在 1.12.2 文件夹的 java 文件中：删除这个文件后按1，可以重新输入。";
+
+// The notice for a port that is taken.
+std::string taken(int port, const port_holder& holder) {
+    std::string text = "服务器的端口 " + int_string(port) + " 已被";
+    std::string process = "进程 " + std::to_string(holder.pid);
+    if (holder.same)
+        text += "占用：占用它的正是这个服务器，之前启动后仍在运行（" + holder.name + "，" +
+                process + "）。请先关闭它（在它的控制台中输入 stop），";
+    else if (holder.maybe)
+        text += holder.name + "（" + process +
+                "）占用，它可能是之前启动、仍在运行的这个服务器。请先关闭它，";
+    else if (holder.pid > 0)
+        text += "另一个程序占用：" +
+                (holder.name.empty() ? process : holder.name + "（" + process + "）") +
+                "。请关闭该程序，";
+    else
+        text += "另一个程序占用。请关闭该程序，";
+    return text +
+           "或在 server.properties 中修改 server-port，否则服务器无法启动。仍要启动服务器吗？";
+}
+
+// The run ended because the user stopped it with Ctrl+C: Java's status for
+// SIGINT, or Windows' for a console program ended by it.
+bool interrupted(int status) {
+    return status == 128 + 2 || static_cast<unsigned>(status) == 0xC000013Au;
+}
+
+} // namespace
+
+std::string property(std::string_view text, std::string_view key) {
+    std::string found;
+    std::string_view name, value;
+    // As the server reads the file, the last line with the key counts.
+    for (std::string_view line : lines_of(text))
+        if (key_value(line, name, value) && name == key) found = value;
+    return found;
+}
+
+bool agreed(std::string_view text) {
+    std::string value = property(text, "eula");
+    std::transform(value.begin(), value.end(), value.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return value == "true";
+}
+
+std::string agreeing(std::string_view text) {
+#ifdef _WIN32
+    const char* end = text.find('\n') == std::string_view::npos ? "\r\n" : "\n";
+#else
+    const char* end = "\n";
+#endif
+    if (text.find("\r\n") != std::string_view::npos) end = "\r\n";
+    std::string out;
+    bool set = false;
+    std::string_view key, value;
+    while (!text.empty()) {
+        size_t cut = text.find('\n');
+        size_t stop = cut == std::string_view::npos ? text.size() : cut + 1;
+        std::string_view line = text.substr(0, stop), body = line;
+        while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
+            body.remove_suffix(1);
+        if (key_value(body, key, value) && key == "eula") {
+            out += "eula=true";
+            out += line.substr(body.size());
+            set = true;
+        } else {
+            out += line;
+        }
+        text.remove_prefix(stop);
+    }
+    if (!set) {
+        if (!out.empty() && out.back() != '\n') out += end;
+        out += std::string("eula=true") + end;
+    }
+    return out;
+}
+
+int server_port(std::string_view text) {
+    std::string value = property(text, "server-port");
+    std::string_view digits = value;
+    bool minus = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '+' || minus)) digits.remove_prefix(1);
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return default_port;
+    int port = std::stoi(std::string(digits));
+    return minus ? -port : port;
+}
+
+bool memory_setting(std::string_view printed) {
+    for (std::string_view mark :
+         {"Invalid maximum heap size", "Invalid initial heap size",
+          "Could not reserve enough space", "Error occurred during initialization of VM"})
+        if (printed.find(mark) != std::string_view::npos) return true;
+    return false;
+}
+
+std::string failed_java(const std::string& command, std::string_view printed) {
+    if (!memory_setting(printed)) return "（找不到该程序，或它不是可运行的 Java）";
+    std::string named;
+    size_t at = 0;
+    while (at < command.size()) {
+        size_t end = command.find_first_of(" \t", at);
+        if (end == std::string::npos) end = command.size();
+        std::string word = command.substr(at, end - at);
+        if (equal_(word, "-Xm") ||
+            (equal_(word, "-XX:") && word.find("HeapSize") != std::string::npos))
+            named += " " + word;
+        at = end + 1;
+    }
+    return "（Java 不接受其中的内存设置" + named +
+           "：数值写错了，或超出了这台电脑、这个 Java 能给的内存。32 位的 Java 最多只能给约 1G）";
+}
+
+found_cause cause_of(std::string_view text, const std::string& report) {
+    bool bind = false, licence = false, memory = false;
+    found_cause old, crash, plugin;
+    if (!report.empty()) {
+        crash.cause = stop_cause::crash;
+        crash.name = report;
+    }
+    std::string last_plugin;
+    size_t plugin_line = 0, index = 0;
+    for (std::string_view line : lines_of(text)) {
+        ++index;
+        // A player's chat message proves nothing.
+        if (line.find("]: <") != std::string_view::npos) continue;
+        bind = bind || line.find("**** FAILED TO BIND TO PORT!") != std::string_view::npos;
+        licence = licence || line.find("You need to agree to the EULA") != std::string_view::npos;
+        memory = memory || line.find("java.lang.OutOfMemoryError") != std::string_view::npos;
+        if (std::string name = after(line, "Could not load '", '\''); equal_(name, "plugins")) {
+            last_plugin = name;
+            plugin_line = index;
+            if (plugin.cause == stop_cause::none) {
+                plugin.cause = stop_cause::plugin;
+                plugin.name = name;
+            }
+        }
+        if (old.cause == stop_cause::none &&
+            (line.find("UnsupportedClassVersionError") != std::string_view::npos ||
+             line.find("has been compiled by a more recent version") != std::string_view::npos)) {
+            old.cause = stop_cause::old_java;
+            old.java = java_needed(line);
+            // The trace of a plugin that failed starts a line or two below
+            // the line that names it.
+            old.plugin = !last_plugin.empty() && index - plugin_line <= 3;
+            old.name =
+                old.plugin ? last_plugin : after(line, "UnsupportedClassVersionError: ", ' ');
+        }
+        if (std::string path = trimmed(after(line, "This crash report has been saved to:", '\n'));
+            !path.empty() && crash.cause == stop_cause::none) {
+            crash.cause = stop_cause::crash;
+            crash.name = path;
+        }
+    }
+    found_cause found;
+    if (bind || licence) {
+        found.cause = bind ? stop_cause::port : stop_cause::eula;
+        return found;
+    }
+    // A Java too old names what it could not run: told before memory.
+    if (old.cause != stop_cause::none) return old;
+    if (memory) {
+        found.cause = stop_cause::memory;
+        return found;
+    }
+    return crash.cause != stop_cause::none ? crash : plugin;
+}
+
+std::string explanation(const found_cause& found, int port) {
+    const std::string& name = found.name;
+    std::string needs =
+        found.java > 0 ? "（需要 Java " + int_string(found.java) + " 或更高版本）" : "";
+    switch (found.cause) {
+    case stop_cause::port:
+        return "服务器无法启动：端口 " + int_string(port) +
+               " 已被其他程序占用。\n请关闭占用它的程序（例如仍在运行的另一个服务器），或在 "
+               "server.properties 中把 server-port 改为别的端口。\n";
+    case stop_cause::eula:
+        return "服务器没有启动：还没有同意服务器的最终用户许可协议（EULA）。\n再次启动时选择同意，"
+               "或在 "
+               "eula.txt 中把 eula=false 改为 eula=true。\n";
+    case stop_cause::old_java:
+        if (found.plugin)
+            return "Java 版本太旧，无法运行插件 " + name + needs +
+                   "。\n请换用更高版本的 Java，或换用支持这个 Java 的插件版本。\n";
+        return "Java 版本太旧，无法运行" + (name.empty() ? "服务器" : " " + name) + needs +
+               "。\n请换用更高版本的 Java。" + new_java + "\n";
+    case stop_cause::memory:
+        return "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java，并在Java命令中"
+               "加上内存设置，例如 -Xmx2G。" +
+               new_java + "\n";
+    case stop_cause::crash:
+        if (name.empty()) return "服务器崩溃了。\n";
+        return "服务器崩溃了。崩溃报告保存在：\n" + name + "\n";
+    case stop_cause::plugin:
+        return "插件 " + name +
+               " 加载失败。\n请查看 logs 文件夹中 latest.log 里的错误信息，更换或删除这个插件。\n";
+    case stop_cause::none:
+        break;
+    }
+    return {};
+}
+
+bool may_start(const std::string& caption) {
+    std::string eula = read_part("eula.txt");
+    if (!agreed(eula)) {
+        if (!mes_yes_no("服务器需要您先同意它的最终用户许可协议（EULA）才能运行，协议的链接在服务器"
+                        "文件夹的 eula.txt 中。要同意这份协议并启动服务器吗？",
+                        caption))
+            return false;
+        if (!replace_file("eula.txt", agreeing(eula))) {
+            mes("无法写入 eula.txt，服务器没有启动。请确认服务器文件夹可以写入。", caption);
+            return false;
+        }
+    }
+    std::string properties = read_part("server.properties");
+    int port = server_port(properties);
+    if (port < 1 || port > 65535 || port_free(property(properties, "server-ip"), port) != 0)
+        return true;
+    return mes_yes_no(taken(port, holder_of(port)), caption);
+}
+
+traces traces_now() {
+    traces now;
+    std::error_code ec, ec2;
+    auto time = std::filesystem::last_write_time(log_file, ec);
+    auto size = std::filesystem::file_size(log_file, ec2);
+    if (!ec && !ec2)
+        now.log = std::to_string(time.time_since_epoch().count()) + ":" + std::to_string(size);
+    get_file_names(report_folder, now.reports, ".txt");
+    return now;
+}
+
+void explain(const traces& before, int status) {
+    traces now = traces_now();
+    std::string lines;
+    if (!now.log.empty() && now.log != before.log) lines = read_part(log_file, -log_tail);
+    std::string newest;
+    for (const std::string& name : now.reports)
+        if (std::find(before.reports.begin(), before.reports.end(), name) == before.reports.end())
+            newest = std::max(newest, name);
+    std::string report;
+    if (!newest.empty()) {
+        std::string name = newest.substr(newest.find_last_of('\\') + 1);
+        lines += '\n';
+        lines += read_part(std::string(report_folder) + "/" + name, 0, report_head);
+        const char sep = static_cast<char>(std::filesystem::path::preferred_separator);
+        report = get_cd() + sep + report_folder + sep + name;
+    }
+    std::string text =
+        explanation(cause_of(lines, report), server_port(read_part("server.properties")));
+    if (text.empty() && status != 0 && !interrupted(status)) {
+        bool small = status > 0 && status < 256;
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+        text = "服务器异常结束（退出代码 " + (small ? int_string(status) : std::string(code)) +
+               "）。请查看上面的输出了解原因。\n";
+    }
+    if (text.empty()) return;
+    color("yellow");
+    print(text);
+}

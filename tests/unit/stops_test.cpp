@@ -1,0 +1,211 @@
+#include "launcher/stops.h"
+
+#include "scratch.h"
+
+#include <arpa/inet.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct cause_row {
+    const char* lines;
+    const char* report;
+    stop_cause cause;
+    const char* name;
+    bool plugin;
+    int java;
+};
+
+const cause_row cause_rows[] = {
+    {"[12:00:00] [Server thread/INFO]: Done (3.2s)!\n[12:05:00] [Server thread/INFO]: Stopping "
+     "server\n",
+     "", stop_cause::none, "", false, 0},
+    {"[12:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!\r\n"
+     "[12:00:00] [Server thread/WARN]: The exception was: java.net.BindException: Address already "
+     "in use: bind\r\n"
+     "[12:00:00] [Server thread/WARN]: Perhaps a server is already running on that port?\r\n",
+     "", stop_cause::port, "", false, 0},
+    {"[12:00:00] [Server thread/INFO]: You need to agree to the EULA in order to run the server. "
+     "Go to eula.txt "
+     "for more info.\n",
+     "", stop_cause::eula, "", false, 0},
+    {"[12:00:00] [Server thread/ERROR]: Could not load 'plugins/Maps.jar' in folder 'plugins'\n"
+     "org.bukkit.plugin.InvalidPluginException: java.lang.UnsupportedClassVersionError: "
+     "net/maps/Main has been "
+     "compiled by a more recent version of the Java Runtime (class file version 61.0), this "
+     "version of the Java "
+     "Runtime only recognizes class file versions up to 52.0\n",
+     "", stop_cause::old_java, "plugins/Maps.jar", true, 17},
+    {"Exception in thread \"main\" java.lang.UnsupportedClassVersionError: org/Main : Unsupported "
+     "major.minor "
+     "version 52.0\n",
+     "", stop_cause::old_java, "org/Main", false, 8},
+    {"[12:00:00] [Server thread/ERROR]: Encountered an unexpected "
+     "exception\njava.lang.OutOfMemoryError: Java heap "
+     "space\n[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
+     "/srv/./crash-reports/c.txt\n",
+     "/srv/crash-reports/c.txt", stop_cause::memory, "", false, 0},
+    {"[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
+     "/srv/./crash-reports/c.txt \r\n",
+     "", stop_cause::crash, "/srv/./crash-reports/c.txt", false, 0},
+    {"", "/srv/crash-reports/d.txt", stop_cause::crash, "/srv/crash-reports/d.txt", false, 0},
+    {"[12:00:00] [Server thread/ERROR]: Could not load 'plugins\\Old.jar' in folder 'plugins'\n"
+     "org.bukkit.plugin.InvalidDescriptionException: Invalid plugin.yml\n",
+     "", stop_cause::plugin, "plugins\\Old.jar", false, 0},
+    // What a player says is no cause.
+    {"[12:00:00] [Server thread/INFO]: <ann> java.lang.OutOfMemoryError **** FAILED TO BIND TO "
+     "PORT!\n",
+     "", stop_cause::none, "", false, 0},
+    // The port, then the licence, come before everything else.
+    {"java.lang.OutOfMemoryError\nYou need to agree to the EULA\n**** FAILED TO BIND TO PORT!\n",
+     "/r.txt", stop_cause::port, "", false, 0},
+};
+
+TEST(CauseOf, ReadsTheServersLines) {
+    for (const cause_row& row : cause_rows) {
+        found_cause found = cause_of(row.lines, row.report);
+        EXPECT_EQ(found.cause, row.cause) << row.lines;
+        EXPECT_EQ(found.name, row.name) << row.lines;
+        EXPECT_EQ(found.plugin, row.plugin) << row.lines;
+        EXPECT_EQ(found.java, row.java) << row.lines;
+    }
+}
+
+TEST(Explanation, NamesWhatItKnows) {
+    auto cause = [](stop_cause what, const char* name = "", bool plugin = false, int java = 0) {
+        found_cause found;
+        found.cause = what;
+        found.name = name;
+        found.plugin = plugin;
+        found.java = java;
+        return found;
+    };
+    const struct {
+        found_cause found;
+        const char* said;
+    } rows[] = {
+        {cause(stop_cause::port), "服务器无法启动：端口 25570 已被其他程序占用。\n"},
+        {cause(stop_cause::eula), "还没有同意服务器的最终用户许可协议"},
+        {cause(stop_cause::old_java, "plugins/Maps.jar", true, 17),
+         "无法运行插件 plugins/Maps.jar（需要 Java 17 或更高版本）"},
+        {cause(stop_cause::old_java, "org/Main"), "Java 版本太旧，无法运行 org/Main。"},
+        {cause(stop_cause::memory),
+         "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java"},
+        {cause(stop_cause::crash, "/srv/crash-reports/d.txt"),
+         "服务器崩溃了。崩溃报告保存在：\n/srv/crash-reports/d.txt\n"},
+        {cause(stop_cause::plugin, "plugins/Old.jar"), "插件 plugins/Old.jar 加载失败。"},
+    };
+    for (const auto& row : rows)
+        EXPECT_NE(explanation(row.found, 25570).find(row.said), std::string::npos) << row.said;
+    EXPECT_EQ(explanation({}, 25570), "");
+}
+
+TEST(Properties, AreReadAsTheServerReadsThem) {
+    const struct {
+        const char* text;
+        int port;
+        bool agreed;
+        const char* agreeing;
+    } rows[] = {
+        {"", 25565, false, "eula=true\n"},
+        {"#c\r\neula=false\r\nserver-port=25570\r\n", 25570, false,
+         "#c\r\neula=true\r\nserver-port=25570\r\n"},
+        {"  eula = TRUE\nserver-port:abc", 25565, true, "eula=true\nserver-port:abc"},
+        {"eula=true \n#eula=true", 25565, false, "eula=true\n#eula=true"},
+        {"server-port=25570\n#eula=true", 25570, false,
+         "server-port=25570\n#eula=true\neula=true\n"},
+        {"eula=true\neula=no\nserver-port 0", 0, false, "eula=true\neula=true\nserver-port 0"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(server_port(row.text), row.port) << row.text;
+        EXPECT_EQ(agreed(row.text), row.agreed) << row.text;
+        EXPECT_EQ(agreeing(row.text), row.agreeing) << row.text;
+        EXPECT_TRUE(agreed(agreeing(row.text))) << row.text;
+    }
+    EXPECT_EQ(property("server-ip=\nserver-ip= 127.0.0.1", "server-ip"), "127.0.0.1");
+}
+
+TEST(FailedJava, NamesTheMemorySetting) {
+    EXPECT_EQ(failed_java("java", "'java' 不是内部或外部命令"),
+              "（找不到该程序，或它不是可运行的 Java）");
+    for (const char* printed :
+         {"Invalid maximum heap size: -Xmx1Q",
+          "Error occurred during initialization of VM\nCould not reserve enough space for "
+          "object heap"}) {
+        std::string said = failed_java("\"C:\\Java 8\\java.exe\" -Xms1G  -Xmx9G ", printed);
+        EXPECT_EQ(said.find("（Java 不接受其中的内存设置 -Xms1G -Xmx9G："), 0u) << said;
+    }
+}
+
+TEST(Port, TakenIsToldWithItsHolder) {
+    scratch dir;
+    dir.enter();
+    int held = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(held, 1), 0);
+    getsockname(held, reinterpret_cast<sockaddr*>(&at), &size);
+    int port = ntohs(at.sin_port);
+    EXPECT_EQ(port_free("", port), 0);
+    EXPECT_EQ(port_free("127.0.0.1", port), 0);
+    port_holder holder = holder_of(port);
+    EXPECT_EQ(holder.pid, getpid());
+    EXPECT_EQ(holder.name, "stops_test");
+    // Held from the server folder, as a server still running there would.
+    EXPECT_TRUE(holder.same);
+    close(held);
+    EXPECT_EQ(port_free("", port), 1);
+    EXPECT_EQ(holder_of(port).pid, 0);
+    EXPECT_EQ(port_free("server.example", port), -1);
+}
+
+TEST(Explain, ReadsOnlyWhatThisRunLeft) {
+    const struct {
+        bool log_before, log_after, report;
+        int status;
+        const char* said;
+    } rows[] = {
+        {false, false, false, 0, ""},
+        {true, false, false, 0, ""},
+        {false, true, false, 0, "服务器无法启动：端口 25570 已被其他程序占用。\n"},
+        {true, true, false, 1, "服务器无法启动：端口 25570"},
+        {true, false, true, 0, "服务器崩溃了。崩溃报告保存在：\n"},
+        {false, false, false, 1, "服务器异常结束（退出代码 1）。"},
+        {false, false, false, 130, ""},
+    };
+    for (const auto& row : rows) {
+        scratch dir;
+        dir.enter();
+        std::filesystem::create_directories(dir / "logs");
+        std::filesystem::create_directories(dir / "crash-reports");
+        write_file(dir / "server.properties", "server-port=25570\n");
+        write_file(dir / "crash-reports" / "crash-1-server.txt", "an old crash");
+        if (row.log_before)
+            write_file(dir / "logs" / "latest.log", "**** FAILED TO BIND TO PORT!\n");
+        traces before = traces_now();
+        if (row.log_after)
+            write_file(dir / "logs" / "latest.log", "x\n**** FAILED TO BIND TO PORT!\n");
+        if (row.report)
+            write_file(dir / "crash-reports" / "crash-2-server.txt", "Description: tick");
+        capture out(STDOUT_FILENO);
+        explain(before, row.status);
+        std::string said = out.text();
+        if (*row.said) {
+            EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        } else {
+            EXPECT_EQ(said, "");
+        }
+        std::string report = (dir / "crash-reports" / "crash-2-server.txt").string();
+        EXPECT_EQ(said.find(report) != std::string::npos, row.report) << said;
+    }
+}
+
+} // namespace
