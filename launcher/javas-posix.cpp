@@ -86,15 +86,17 @@ struct child {
     bool refused = false; // ended by us: too slow, or too much output
 };
 
-// Starts path in a process group of its own, reading nothing, its standard
-// output and standard error into one pipe.
+// Starts path in a session of its own, away from the terminal (it can
+// neither read it nor be stopped by it) and ended with its whole process
+// group; reading nothing, its standard output and standard error into one
+// pipe.
 child start(const std::string& path) {
     child c;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return c;
     c.pid = fork();
     if (c.pid == 0) {
-        setpgid(0, 0);
+        setsid();
         int none = open("/dev/null", O_RDONLY);
         if (none < 0 || dup2(none, 0) < 0 || dup2(ends[1], 1) < 0 || dup2(ends[1], 2) < 0)
             _exit(127);
@@ -107,7 +109,6 @@ child start(const std::string& path) {
         close(ends[0]);
         return c;
     }
-    setpgid(c.pid, c.pid); // either side may get there first
     fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
     c.out = ends[0];
     return c;
