@@ -234,8 +234,10 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
             "要重新设置Java的路径吗？") in s.notice()
     s.child.send(answer[0])
     if answer == "yes":
-        # The screen is cleared for the Javas found and the prompt.
+        # The screen is cleared for the Javas found (or the line that says
+        # there are none) and the prompt.
         s.child.expect_exact(CLS)
+        s.child.expect(["输入编号选择，或输入 java.exe 的路径。\r\n", "没有找到可以运行的 Java。.*\r\n"])
         s.child.expect_exact("请输入Java(Java8)的路径(java.exe):")
         s.child.sendline(str(java8))
         s.child.expect_exact('java version "1.8.0_392"')
