@@ -192,7 +192,7 @@ std::vector<java_run> check_javas(const std::vector<std::string>& paths, int lim
         if (polled.empty() && !waiting) break;
         long long left = deadline - now_ms();
         if (left <= 0) break;
-        int wait = static_cast<int>(waiting ? std::min(left, 10LL) : left);
+        int wait = static_cast<int>(waiting ? std::min(left, 1LL) : left);
         int ready = poll(polled.data(), polled.size(), wait);
         if (ready < 0 && errno != EINTR) break;
         for (size_t k = 0; ready > 0 && k < polled.size(); ++k)
