@@ -158,37 +158,4 @@ TEST(CheckJavas, AllAtOnceWithinTheLimit) {
     }
 }
 
-TEST(JavaCandidates, HomesPathAndLinksOnce) {
-    scratch dir;
-    std::filesystem::create_directories(dir / "home/.jdks/jdk8/jre/bin");
-    std::filesystem::create_directories(dir / "home/.jdks/jdk17/bin");
-    std::filesystem::create_directories(dir / "home/.sdkman/candidates/java/11/bin");
-    std::filesystem::create_directories(dir / "bin");
-    std::string jre8 = program(dir, "home/.jdks/jdk8/jre/bin/java", "");
-    std::string jdk17 = program(dir, "home/.jdks/jdk17/bin/java", "");
-    std::string sdk11 = program(dir, "home/.sdkman/candidates/java/11/bin/java", "");
-    std::filesystem::create_directory_symlink(dir / "home/.jdks/jdk17",
-                                              dir / "home/.sdkman/candidates/java/current");
-    std::filesystem::create_symlink(jre8, dir / "bin/java");
-    write_file(dir / "home/.jdks/notes.txt", "not a Java");
-    std::string saved[2] = {std::getenv("HOME"), std::getenv("PATH")};
-    const char* java_home = std::getenv("JAVA_HOME");
-    std::string saved_home = java_home ? java_home : "";
-    setenv("HOME", (dir / "home").c_str(), 1);
-    setenv("PATH", (dir / "bin").c_str(), 1);
-    setenv("JAVA_HOME", (dir / "home/.jdks/jdk17").c_str(), 1);
-    std::vector<std::string> found = java_candidates();
-    setenv("HOME", saved[0].c_str(), 1);
-    setenv("PATH", saved[1].c_str(), 1);
-    if (java_home)
-        setenv("JAVA_HOME", saved_home.c_str(), 1);
-    else
-        unsetenv("JAVA_HOME");
-    // The machine's own Javas come between PATH and the home folder.
-    std::vector<std::string> ours;
-    for (const auto& path : found)
-        if (path.starts_with(dir.path().string())) ours.push_back(path);
-    EXPECT_EQ(ours, (std::vector<std::string>{jdk17, jre8, sdk11}));
-}
-
 } // namespace
