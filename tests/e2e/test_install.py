@@ -225,7 +225,7 @@ JAVAS = {
     "unreadable": ("prints no version", 0),
     "hanging": ("", 0, "sleep 600 & echo $! >> {children}; exec sleep 600"),
     "flooding": ("", 0, "exec yes 'java version \"1.8.0_392\"'"),
-    "forking": ('openjdk version "1.8.0_392"', 0, "sleep 600 & echo $! >> {children}"),
+    "forking": ('openjdk version "1.8.0_392"\nOpenJDK 64-Bit Server VM (build 25.392-b08, mixed mode)', 0, "sleep 600 & echo $! >> {children}"),
 }
 NOT_RUN = "：找不到该程序，或它不是可运行的 Java。请重新输入。"
 # What the check says of a Java it ended after its time.
