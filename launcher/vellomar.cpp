@@ -2,6 +2,7 @@
 // starts it (key 2) or leaves (key 3).
 
 #include "backup.h"
+#include "javas.h"
 #include "sites.h"
 #include "stops.h"
 #include "util/archive.h"
@@ -161,12 +162,27 @@ int java_version(const std::string& printed) {
     return major;
 }
 
+// Whether a Java other than 8, or a 32-bit one, is to be used anyway.
+bool accepted(int major, bool wide) {
+    if (major >= 0 && major != 8 &&
+        !mes_yes_no("找到的 Java 版本是 " + int_string(major) +
+                        "，此服务器需要 Java 8。仍要使用这个 Java 吗？",
+                    title))
+        return false;
+    return wide ||
+           mes_yes_no("这是 32 位的 Java，服务器最多只能使用约 1 GB 内存。仍要使用这个 Java 吗？",
+                      title);
+}
+
 // Asks for the path of Java until an answer runs and is accepted, and keeps it
-// in java as typed. Each answer runs with " -version" in the server folder,
-// where the start runs it, and its user sees which Java it is. False at end
-// of input.
+// in java as typed; the Javas found on the machine are listed first, and a
+// number chooses one of them. Each typed answer runs with " -version" in the
+// server folder, where the start runs it, and its user sees which Java it
+// is. False at end of input.
 bool choose_java() {
     shell("cls");
+    std::vector<java_found> found = find_javas();
+    print(list_text(found));
     for (;;) {
         print("请输入Java(Java8)的路径(java.exe):");
         java = cin_space();
@@ -178,6 +194,18 @@ bool choose_java() {
             print("请输入Java的路径。\n");
             continue;
         }
+        int chosen = pick(java, found.size());
+        if (chosen < 0) {
+            print("列表中没有编号 " + del_space(java) +
+                  "。请输入列表中的编号，或 java.exe 的路径。\n");
+            continue;
+        }
+        if (chosen > 0) {
+            const java_found& one = found[chosen - 1];
+            if (!accepted(one.major, one.wide)) continue;
+            java = word(one.path);
+            return true;
+        }
         std::string printed;
         bool inside = enter("1.12.2");
         int status = shell_output(java + " -version", printed);
@@ -186,12 +214,9 @@ bool choose_java() {
             print("无法运行 " + java + "：找不到该程序，或它不是可运行的 Java。请重新输入。\n");
             continue;
         }
+        // A Java that names its version and not "64-Bit" is a 32-bit one.
         int major = java_version(printed);
-        if (major < 0 || major == 8) return true;
-        if (mes_yes_no("找到的 Java 版本是 " + int_string(major) +
-                           "，此服务器需要 Java 8。仍要使用这个 Java 吗？",
-                       title))
-            return true;
+        if (accepted(major, major < 0 || printed.find("64-Bit") != std::string::npos)) return true;
     }
 }
 

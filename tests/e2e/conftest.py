@@ -358,9 +358,9 @@ def launch_wine(build, wine_env):
     """Starts the Windows launcher (the build's, or program) under Wine in a pseudo-terminal."""
     sessions = []
 
-    def spawn(folder, env=None, program=None):
+    def spawn(folder, env=None, program=None, size=(ROWS, COLS)):
         child, log = spawn_in_pty(WINE, [str(program or build / "vellomar.exe")], timeout=60, cwd=str(folder),
-                                  env={**wine_env, **(env or {})})
+                                  env={**wine_env, **(env or {})}, size=size)
         session = Session(child, log, timeout=60)
         sessions.append(session)
         return session

@@ -2,13 +2,15 @@
 from a local HTTPS distribution site."""
 
 import hashlib
+import os
 import pathlib
+import re
 import shutil
 import signal
 
 import pytest
 
-from conftest import ARCHIVE, CLS
+from conftest import ARCHIVE, CLS, strip_escapes
 from dist import wait_for
 
 LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
@@ -293,14 +295,14 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
 # its exit status; and what some do first: never end, never stop writing, or
 # start a child that holds their output ({children} records the child).
 JAVAS = {
-    "java8": ('openjdk version "1.8.0_392"', 0),
-    "java17": ('openjdk version "17.0.9" 2023-10-17', 0),
-    "java21": ('java version "21" 2023-09-19 LTS', 0),
+    "java8": ('openjdk version "1.8.0_392"\nOpenJDK 64-Bit Server VM (build 25.392-b08, mixed mode)', 0),
+    "java17": ('openjdk version "17.0.9" 2023-10-17\nOpenJDK 64-Bit Server VM (build 17.0.9+9)', 0),
+    "java21": ('java version "21" 2023-09-19 LTS\nJava HotSpot(TM) 64-Bit Server VM (build 21+35-LTS)', 0),
     "failing": ('java version "1.8.0_392"\nError: Could not create the Java Virtual Machine.', 1),
     "unreadable": ("prints no version", 0),
     "hanging": ("", 0, "sleep 600 & echo $! >> {children}; exec sleep 600"),
     "flooding": ("", 0, "exec yes 'java version \"1.8.0_392\"'"),
-    "forking": ('openjdk version "1.8.0_392"', 0, "sleep 600 & echo $! >> {children}"),
+    "forking": ('openjdk version "1.8.0_392"\nOpenJDK 64-Bit Server VM (build 25.392-b08, mixed mode)', 0, "sleep 600 & echo $! >> {children}"),
 }
 NOT_RUN = "：找不到该程序，或它不是可运行的 Java。请重新输入。"
 # What the check says of a Java it ended after its time.
@@ -427,6 +429,128 @@ def test_a_signal_during_the_java_check_ends_the_launcher_and_all_the_java_start
     assert s.output.endswith(RESET + POP_TITLE)
     assert children_ended(tmp_path)
     assert not (server / "java").exists()
+
+
+# Javas the search finds: where each lies below the scratch folder, and what
+# it says of itself (specification version, version, data model), or that
+# it hangs, fails, or is a link to another.
+FOUND = {
+    "jdk17": ("jdk-17/bin/java", ("17", "17.0.9", "64")),  # JAVA_HOME
+    "x86": ("bin/java", ("1.8", "1.8.0_391", "32")),  # on PATH
+    "spaced": ("home/.jdks/temurin 8/bin/java", ("1.8", "1.8.0_392", "64")),
+    "corretto": ("home/.jdks/corretto-1.8/jre/bin/java", ("1.8", "1.8.0_402", "64")),
+    "linked": ("home/.jdks/linked", "jdk-17"),
+    "sdk11": ("home/.sdkman/candidates/java/11.0.21-tem/bin/java", ("11", "11.0.21", "64")),
+    "hung": ("home/.sdkman/candidates/java/hung/bin/java", "hangs"),
+    "broken": ("home/.sdkman/candidates/java/broken/bin/java", "fails"),
+}
+LISTED = ["corretto", "spaced", "x86", "sdk11", "jdk17"]
+ENTRY = re.compile(r"^  \[(\d+)\] Java (\d+)（(\d\d) 位）( +)(.*)$")
+
+
+def found_javas(folder):
+    """Writes the Javas of FOUND below folder; returns their paths, the record
+    of their calls, the environment that leads the search to them, and where
+    the one that hangs writes its process number."""
+    calls, hung = folder / "calls", folder / "hung.pid"
+    paths = {}
+    for name, (place, what) in FOUND.items():
+        path = paths[name] = folder / place
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if name == "linked":
+            path.symlink_to(folder / what)
+            continue
+        body = f"#!/bin/sh\nprintf '%s|%s\\n' \"$0\" \"$*\" >> '{calls}'\n"
+        if what == "hangs":
+            body += f"echo $$ > '{hung}'\nexec sleep 600\n"
+        else:
+            spec, version, model = ("1.8", "1.8.0_392", "64") if what == "fails" else what
+            vm = "OpenJDK 64-Bit Server VM" if model == "64" else "OpenJDK Server VM"
+            body += ("[ \"$1\" = -XshowSettings:properties ] && printf 'Property settings:\\n"
+                     f"    java.specification.version = {spec}\\n    java.version = {version}\\n"
+                     f"    sun.arch.data.model = {model}\\n\\n' >&2\n"
+                     f"printf 'openjdk version \"{version}\"\\n{vm}\\n' >&2\n")
+            body += "exit 1\n" if what == "fails" else "exit 0\n"
+        path.write_text(body)
+        path.chmod(0o755)
+    env = {"HOME": str(folder / "home"), "JAVA_HOME": str(folder / "jdk-17"),
+           "PATH": f"{folder / 'bin'}:{os.environ['PATH']}"}
+    return paths, calls, env, hung
+
+
+def shown_list(s):
+    """The entries of the last list on screen: (number, major, bits, column
+    of the path, path)."""
+    text = strip_escapes(s.output).replace("\r", "")
+    lines = text[text.rindex("找到以下 Java："):].split("\n")[1:]
+    entries = []
+    for line in lines:
+        match = ENTRY.match(line)
+        if not match:
+            assert line == "输入编号选择，或输入 java.exe 的路径。"
+            break
+        number, major, bits, gap, path = match.groups()
+        entries.append((int(number), int(major), int(bits), match.start(5), path))
+    return entries
+
+
+# Each step: the answer ("#name": the number the list shows for it), then
+# what follows: "saved", "missing" (a number not on the list), or the
+# question about a 32-bit Java answered "yes" or "no".
+@pytest.mark.parametrize("steps, saved", [
+    ([("#spaced", "saved")], '"{spaced}"'),
+    ([("99", "missing"), ("#x86", "no"), ("#x86", "yes")], "{x86}"),
+    ([("{x86}", "no"), ("{x86}", "yes")], "{x86}"),
+], ids=["by number, blanks in the path", "not on the list, then 32-bit by number", "32-bit typed"])
+def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    paths, calls, env, hung = found_javas(tmp_path / "javas")
+    s = launch(start, env={**site.env, **env})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact(LIST)
+    s.child.sendline("1")
+    # The one that hangs holds the list up for the time limit, no longer.
+    s.child.expect_exact("输入编号选择，或输入 java.exe 的路径。", timeout=30)
+    s.child.expect_exact(JAVA_PROMPT)
+    entries = shown_list(s)
+    assert [e[0] for e in entries] == list(range(1, len(entries) + 1))
+    # The machine's own Javas may be listed too, in their places.
+    ranks = [(0 if major == 8 and bits == 64 else 1 if major == 8 else 2, major, bits != 64)
+             for _, major, bits, _, _ in entries]
+    assert ranks == sorted(ranks)
+    assert len({e[3] for e in entries}) == 1  # the paths in one column
+    ours = [(path, major, bits) for _, major, bits, _, path in entries if path.startswith(str(tmp_path))]
+    assert ours == [(str(paths[name]), int(FOUND[name][1][0].split(".")[-1]), int(FOUND[name][1][2]))
+                    for name in LISTED]
+    number = {path: n for n, _, _, _, path in entries}
+    # The one that hung was ended.
+    with pytest.raises(ProcessLookupError):
+        os.kill(int(hung.read_text()), 0)
+    for at, (answer, then) in enumerate(steps):
+        if at:
+            s.child.expect_exact(JAVA_PROMPT, timeout=30)
+        typed = str(number[str(paths[answer[1:]])]) if answer[0] == "#" else answer.format(**paths)
+        s.child.sendline(typed)
+        if then == "missing":
+            s.child.expect_exact(f"列表中没有编号 {typed}。请输入列表中的编号，或 java.exe 的路径。")
+        elif then in ("yes", "no"):
+            assert "这是32位的Java，服务器最多只能使用约1GB内存。仍要使用这个Java吗？" in s.notice()
+            s.child.send(then[0])
+    s.menu()
+    leave(s)
+    assert (server / "java").read_bytes() == saved.format(**paths).encode() + b" \n"
+    # Each Java found was checked once; only typed answers ran again.
+    made = calls.read_text().splitlines()
+    checked = [line for line in made if line.endswith("|-XshowSettings:properties -version")]
+    assert sorted(checked) == sorted(f"{paths[name]}|-XshowSettings:properties -version"
+                                     for name in LISTED + ["hung", "broken"])
+    typed = [answer.format(**paths) for answer, _ in steps if answer[0] == "{"]
+    assert sorted(set(made) - set(checked)) == sorted(f"{path}|-version" for path in set(typed))
+    assert len(made) - len(checked) == len(typed)
 
 
 def test_ctrl_c_during_the_download_ends_the_launcher_and_leaves_nothing(launch, start, dist_site):

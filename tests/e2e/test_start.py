@@ -243,7 +243,8 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     java8.parent.mkdir()
     # Answers -version as Java 8 does; as the server, ends at once with a failure.
     java8.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
-                     "[ \"$1\" = -version ] && { echo 'java version \"1.8.0_392\"' >&2; exit 0; }\n"
+                     "[ \"$1\" = -version ] && { printf 'java version \"1.8.0_392\"\\n"
+                     "Java HotSpot(TM) 64-Bit Server VM\\n' >&2; exit 0; }\n"
                      "echo 'stand-in server'; exit 3\n")
     java8.chmod(0o755)
     s = launch(start)
@@ -258,7 +259,11 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
             "要重新设置Java的路径吗？") in s.notice()
     s.child.send(answer[0])
     if answer == "yes":
-        s.child.expect_exact(CLS + "请输入Java(Java8)的路径(java.exe):")
+        # The screen is cleared for the Javas found (or the line that says
+        # there are none) and the prompt.
+        s.child.expect_exact(CLS)
+        s.child.expect(["输入编号选择，或输入 java.exe 的路径。\r\n", "没有找到可以运行的 Java。.*\r\n"])
+        s.child.expect_exact("请输入Java(Java8)的路径(java.exe):")
         s.child.sendline(str(java8))
         s.child.expect_exact('java version "1.8.0_392"')
     s.menu()

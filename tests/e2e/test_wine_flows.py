@@ -5,6 +5,7 @@ display to show on."""
 
 import hashlib
 import os
+import pathlib
 import re
 import shutil
 import socket
@@ -14,7 +15,7 @@ import time
 import pexpect
 import pytest
 
-from conftest import strip_escapes
+from conftest import ROWS, WINE, render, strip_escapes
 
 HOST = "https://127.0.0.1:9443"
 
@@ -430,3 +431,90 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
     screen = strip_escapes(s.output)
     assert screen.count("正在备份世界……") == 1
     assert f"世界自上次备份（vellomar\\backups\\{made[0]}）以来没有变化，不再备份。" in screen
+
+
+# Javas installed under Wine: the registry key that names each, in which
+# view, its value, the folder it names, and what the Java says of itself.
+INSTALLED = [
+    ("HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8", "32", "JavaHome",
+     "C:\\Program Files (x86)\\Java\\jre1.8.0_391", ("1.8", "1.8.0_391", "32")),
+    ("HKLM\\SOFTWARE\\Eclipse Adoptium\\JRE\\8.0.392.8\\hotspot\\MSI", "64", "Path",
+     "C:\\Program Files\\Eclipse Adoptium\\jre-8.0.392.8-hotspot\\", ("1.8", "1.8.0_392", "64")),
+    ("HKCU\\SOFTWARE\\JavaSoft\\JDK\\17", "64", "JavaHome",
+     "C:\\Program Files\\Java\\爪哇 jdk-17", ("17", "17.0.9", "64")),
+]
+# A terminal wide enough for the list's lines.
+WIDE = 120
+# Shortcuts to the Java installed last, on PATH: never listed.
+JAVAPATH = "C:\\Program Files\\Common Files\\Oracle\\Java\\javapath"
+
+
+def in_prefix(env, windows):
+    """Where a folder on drive C of the Wine prefix lies."""
+    return os.path.join(env["WINEPREFIX"], "drive_c", *windows[3:].rstrip("\\").split("\\"))
+
+
+@pytest.fixture
+def installed_javas(build, wine_env):
+    """The Javas of INSTALLED and the one in JAVAPATH, in the prefix and its
+    registry until the test ends."""
+
+    def wine_reg(*args):
+        done = subprocess.run([WINE, "reg", *args], env=wine_env, capture_output=True, timeout=120)
+        assert done.returncode == 0, done.stderr.decode(errors="replace")
+
+    for key, view, value, home, (spec, version, model) in INSTALLED:
+        wine_reg("add", key, "/v", value, "/d", home, "/f", f"/reg:{view}")
+        folder = in_prefix(wine_env, home.rstrip("\\") + "\\bin")
+        os.makedirs(folder)
+        shutil.copy2(build / "tests" / "standins" / "java.exe", folder)
+        with open(os.path.join(folder, "java.properties"), "w", newline="") as f:
+            f.write(f"    java.specification.version = {spec}\r\n    java.version = {version}\r\n"
+                    f"    sun.arch.data.model = {model}\r\n\r\n")
+    os.makedirs(in_prefix(wine_env, JAVAPATH))
+    shutil.copy2(build / "tests" / "standins" / "java.exe", in_prefix(wine_env, JAVAPATH))
+    yield
+    for key, view, *_ in INSTALLED:
+        wine_reg("delete", key, "/f", f"/reg:{view}")
+    for top in ("Program Files (x86)\\Java", "Program Files\\Eclipse Adoptium", "Program Files\\Java",
+                "Program Files\\Common Files\\Oracle"):
+        shutil.rmtree(in_prefix(wine_env, "C:\\" + top))
+
+
+def test_the_javas_installed_are_listed_under_wine(launch_wine, start, standins, installed_javas, display):
+    env, logs, _ = standins
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    # Only the shortcuts' folder on PATH, and the server already extracted:
+    # key 1 goes straight to the Java prompt.
+    s = launch_wine(start, env={**env, "WINEPATH": JAVAPATH}, size=(ROWS, WIDE))
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact("请选择要安装的服务器编号(红色的那个数字):")
+    s.child.send("1\r")
+    wait_text(s, "请输入Java(Java8)的路径(java.exe):")
+    listed = ["找到以下 Java：",
+              "  [1] Java 8（64 位）  C:\\Program Files\\Eclipse Adoptium\\jre-8.0.392.8-hotspot\\bin\\java.exe",
+              "  [2] Java 8（32 位）  C:\\Program Files (x86)\\Java\\jre1.8.0_391\\bin\\java.exe",
+              "  [3] Java 17（64 位） C:\\Program Files\\Java\\爪哇 jdk-17\\bin\\java.exe",
+              "输入编号选择，或输入 java.exe 的路径。",
+              "请输入Java(Java8)的路径(java.exe):"]
+    screen = [line.rstrip() for line in render(s.output, columns=WIDE).display]
+    top = next(y for y, line in enumerate(screen) if line.startswith("找到以下"))
+    assert screen[top:top + len(listed)] == listed
+    s.child.send("5\r")
+    wait_text(s, "列表中没有编号 5。请输入列表中的编号，或 java.exe 的路径。")
+    s.child.send("3\r")
+    press_enter_on_box(display, "下载服务器", s)  # Yes: use Java 17 anyway
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    chosen = "C:\\Program Files\\Java\\爪哇 jdk-17\\bin\\java.exe"
+    assert (server / "java").read_bytes() == b'"' + chosen.encode("gbk") + b'" \r\n'
+    # Each was checked once, the shortcut never; none ran again when chosen.
+    checks = pathlib.Path(str(logs["java"]) + ".checks").read_bytes().decode("gbk").splitlines()[0::2]
+    assert sorted(checks) == sorted(f'"{home.rstrip(chr(92))}\\bin\\java.exe" -XshowSettings:properties -version'
+                                    for *_, home, _ in INSTALLED)
+    assert not logs["java"].exists()

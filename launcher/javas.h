@@ -1,0 +1,58 @@
+#pragma once
+
+// The Javas installed on the machine, offered at the Java prompt: where they
+// are looked for and how each is started lives in javas-posix.cpp and
+// javas-win32.cpp; reading what one printed, the order and the list's text in
+// javas.cpp.
+
+#include <string>
+#include <vector>
+
+// A Java that ran and said which it is.
+struct java_found {
+    std::string path; // its program, as the list shows it
+    int major = -1;   // 8 for "1.8", 17 for "17"
+    bool wide = true; // a 64-bit Java
+};
+
+// What one candidate left when it was checked.
+struct java_run {
+    std::string path;    // the program that ran
+    std::string printed; // its standard output and standard error, bounded
+    bool ended = false;  // it ended by itself with status 0 within the time limit
+};
+
+// How long every candidate together may take to be checked, in milliseconds.
+constexpr int java_time_limit = 5000;
+
+// Reads what "java -XshowSettings:properties -version" printed into found:
+// the major version and the data model. False when it names no version.
+bool read_settings(const std::string& printed, java_found& found);
+
+// The major version named by a Java version string: "1.8.0_392" and "1.8"
+// are 8, "17.0.9" is 17. -1 when it starts with no number.
+int major_of(const std::string& version);
+
+// Sorts found as the list shows it: 64-bit Java 8, other Java 8, then the
+// rest by version, 64-bit before 32-bit; ties keep their order.
+void order(std::vector<java_found>& found);
+
+// The list as shown before the Java prompt, numbered from 1, or the line
+// that says none was found and how to get one; ends with a line end.
+std::string list_text(const std::vector<java_found>& found);
+
+// The list entry an answer chooses: 1 to count for a number on the list, -1
+// for a number that is not on it, 0 for anything else (a path).
+int pick(const std::string& answer, size_t count);
+
+// The programs to check, in the order they were found, one for each real
+// file (platform part).
+std::vector<std::string> java_candidates();
+
+// Starts every candidate at once with -XshowSettings:properties -version,
+// with nothing to read, and collects what each printed; one still running
+// after limit_ms is ended (platform part).
+std::vector<java_run> check_javas(const std::vector<std::string>& paths, int limit_ms);
+
+// The Javas of the machine that ran, ordered as the list shows them.
+std::vector<java_found> find_javas();
