@@ -105,3 +105,11 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
     while (const dirent* entry = readdir(d.get()))
         if (matches(entry->d_name, wild.c_str())) names.push_back(dir + "\\" + entry->d_name);
 }
+
+kind file_kind(std::string path) {
+    struct stat st;
+    std::string name = native(path);
+    if (stat(name.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode) ? kind::file : S_ISDIR(st.st_mode) ? kind::folder : kind::other;
+    return lstat(name.c_str(), &st) == 0 ? kind::broken : kind::none;
+}

@@ -44,3 +44,10 @@ void del_folder(std::string name);
 // Appends dir + "\" + name for every entry of dir whose name ends in pattern
 // (an empty pattern matches every entry, "." and ".." included).
 void get_file_names(std::string dir, std::vector<std::string>& names, std::string pattern);
+
+// What a path names, a link taken for what it leads to.
+enum class kind { none, file, folder, other, broken };
+
+// The kind of what path names: a regular file, a folder, something else (a
+// device), a link that leads nowhere, or nothing at all.
+kind file_kind(std::string path);
