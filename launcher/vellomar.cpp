@@ -88,8 +88,8 @@ bool complete() {
 
 // Downloads the archive and extracts it into the server folder until the
 // server folder holds eula.txt and the jar. False when it cannot begin: a
-// folder stands where the archive goes, a file where the server folder goes,
-// or the server folder holds what an installation may not replace.
+// folder stands where the archive goes, or a file where the server folder
+// goes.
 bool fetch() {
     int wait = first_wait;
     for (;;) {
@@ -99,10 +99,6 @@ bool fetch() {
         }
         if (file_check("1.12.2") && !folder_check("1.12.2")) {
             mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
-            return false;
-        }
-        if (std::string why = blocked(); !why.empty()) {
-            mes(why, title);
             return false;
         }
         if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
@@ -246,6 +242,10 @@ void install() {
     }
     if (complete()) {
         mes("您已安装了此服务器", title);
+        return;
+    }
+    if (std::string why = blocked(); !why.empty()) {
+        mes(why, title);
         return;
     }
     // An installation cut short is finished from where it stopped: a server

@@ -199,8 +199,8 @@ int copy_new(const fs::path& from, const fs::path& to) {
 // folder. Returns robocopy's bits: 1 when it copied, 8 when something failed.
 int add_missing(const fs::path& from, const fs::path& to, bool tree) {
     int status = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(from, ec)) {
+    std::error_code walk, ec;
+    for (const auto& entry : fs::directory_iterator(from, walk)) {
         fs::path there = to / entry.path().filename();
         auto here = entry.symlink_status(ec);
         bool taken = fs::exists(fs::symlink_status(there, ec));
@@ -226,8 +226,8 @@ int add_missing(const fs::path& from, const fs::path& to, bool tree) {
             status |= err ? 8 : 1;
         }
     }
-    if (ec) {
-        say("错误：无法读取文件夹 " + from.string() + "：" + cmd_words(ec.value()));
+    if (walk) {
+        say("错误：无法读取文件夹 " + from.string() + "：" + cmd_words(walk.value()));
         status |= 8;
     }
     return status;

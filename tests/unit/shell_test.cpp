@@ -132,6 +132,23 @@ TEST(Words, SplitsLikeCmd) {
         EXPECT_EQ(words(r.line), r.want) << "line: [" << r.line << "]";
 }
 
+TEST(CLine, DropsTheOuterQuotesAsCmdCDoes) {
+    scratch dir;
+    script(dir / "my prog", "true");
+    const std::string prog = (dir / "my prog").string();
+    const std::pair<std::string, std::string> rows[] = {
+        {"md \"a&b\"", "md \"a&b\""},
+        {"\"\"C:\\x & y\\out_put_ver.exe\"\"", "\"C:\\x & y\\out_put_ver.exe\""},
+        {"\"C:\\x(1)\\out_put_ver.exe\"", "C:\\x(1)\\out_put_ver.exe"},
+        {"\"" + prog + "\" -version", "\"" + prog + "\" -version"},
+        {"\"/no/such prog\" -version", "/no/such prog -version"},
+        {"\"" + prog + "\" \"a\"", prog + "\" \"a"},
+        {"\"unclosed", "unclosed"},
+    };
+    for (const auto& [line, want] : rows)
+        EXPECT_EQ(c_line(line), want) << line;
+}
+
 TEST(Native, BackslashesBecomeSlashes) {
     const std::pair<const char*, const char*> rows[] = {
         {"", ""},
@@ -226,6 +243,72 @@ TEST(Md, CreatesMissingParents) {
     EXPECT_TRUE(fs::is_directory(dir / "with blank/inner"));
     EXPECT_EQ(shell("md " + (dir / "deep/er").string()), 0);
     EXPECT_TRUE(fs::is_directory(dir / "deep/er"));
+}
+
+// --- robocopy ----------------------------------------------------------
+
+TEST(Robocopy, AddsOnlyWhatIsMissing) {
+    const char line[] = "robocopy new old /e /xc /xn /xo /r:0 /w:0 /njh /njs /ndl /nfl /np";
+    struct row {
+        const char* name;
+        std::map<std::string, std::string> old_tree;
+        int status;
+        std::map<std::string, std::string> want;
+    };
+    const std::map<std::string, std::string> archive = {{"eula.txt", "eula=false"},
+                                                        {"server.jar", "jar"},
+                                                        {"world", "<folder>"},
+                                                        {"world/level.dat", "lv"}};
+    const row rows[] = {
+        {"into nothing", {}, 1, archive},
+        {"keeps what is there",
+         {{"eula.txt", "eula=true"}, {"world", "<folder>"}, {"world/mine", "m"}},
+         1,
+         {{"eula.txt", "eula=true"},
+          {"server.jar", "jar"},
+          {"world", "<folder>"},
+          {"world/level.dat", "lv"},
+          {"world/mine", "m"}}},
+        {"all there", archive, 0, archive},
+        {"a file where a folder goes",
+         {{"world", "a file"}},
+         1 | 8,
+         {{"eula.txt", "eula=false"}, {"server.jar", "jar"}, {"world", "a file"}}},
+    };
+    for (const auto& r : rows) {
+        scratch dir;
+        dir.enter();
+        fs::create_directories(dir / "new");
+        for (const auto& [name, data] : archive)
+            data == "<folder>" ? (void)fs::create_directories(dir / "new" / name)
+                               : write_file(dir / "new" / name, data);
+        fs::create_directory(dir / "old");
+        for (const auto& [name, data] : r.old_tree)
+            data == "<folder>" ? (void)fs::create_directories(dir / "old" / name)
+                               : write_file(dir / "old" / name, data);
+        // The folder the copy goes to may be a link to one elsewhere.
+        fs::rename(dir / "old", dir / "elsewhere");
+        fs::create_directory_symlink(dir / "elsewhere", dir / "old");
+        EXPECT_EQ(shell(line), r.status) << r.name;
+        EXPECT_EQ(tree(dir / "elsewhere"), r.want) << r.name;
+        EXPECT_TRUE(fs::is_symlink(dir / "old")) << r.name;
+    }
+}
+
+TEST(Robocopy, RefusesWhatMightReplace) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories(dir / "new");
+    fs::create_directories(dir / "old");
+    write_file(dir / "new/a", "new");
+    write_file(dir / "old/a", "old");
+    for (const char* line : {"robocopy new old /e", "robocopy new old /e /xc /xn /xo /mir",
+                             "robocopy new /xc /xn /xo", "robocopy gone old /xc /xn /xo"}) {
+        auto r = errors_of(line);
+        EXPECT_EQ(r.status, 16) << line;
+        EXPECT_NE(r.text.find("错误"), std::string::npos) << line;
+    }
+    EXPECT_EQ(read_file(dir / "old/a"), "old");
 }
 
 // --- rmdir -------------------------------------------------------------
