@@ -7,7 +7,8 @@
 #endif
 
 std::string word(const std::string& path) {
-    // Bytes below 0x40 only: no GBK trail byte is one of them.
+    // A GBK character whose second byte reads as one of them only brings
+    // quotes the name did not need.
     if (path.find_first_of(" \t&()[]{}^=;!'+,`~") == std::string::npos) return path;
     return "\"" + path + "\"";
 }
