@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -200,7 +199,8 @@ int copy_new(const fs::path& from, const fs::path& to) {
 int add_missing(const fs::path& from, const fs::path& to, bool tree) {
     int status = 0;
     std::error_code walk, ec;
-    for (const auto& entry : fs::directory_iterator(from, walk)) {
+    for (fs::directory_iterator it(from, walk), end; !walk && it != end; it.increment(walk)) {
+        const auto& entry = *it;
         fs::path there = to / entry.path().filename();
         auto here = entry.symlink_status(ec);
         bool taken = fs::exists(fs::symlink_status(there, ec));
