@@ -568,7 +568,7 @@ def test_a_full_disk_while_the_java_answer_is_saved_leaves_the_install_unfinishe
     (server / "spigot-1.12.2.jar").write_bytes(JAR)
     java8 = tmp_path / "a java whose path is longer than the disk has room for" / "java"
     java8.parent.mkdir()
-    java8.write_text("#!/bin/sh\necho 'java version \"1.8.0_392\"' >&2\n")
+    java8.write_text("#!/bin/sh\necho 'java version \"1.8.0_392\"' >&2\necho 'OpenJDK 64-Bit Server VM' >&2\n")
     java8.chmod(0o755)
 
     def small_disk():
