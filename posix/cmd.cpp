@@ -62,6 +62,26 @@ bool take_in(int fd, const output_to& output, size_t limit = SIZE_MAX) {
     return true;
 }
 
+// Sets up attr for a program started as system() starts one: SIGINT and
+// SIGQUIT at their defaults, nothing blocked; in a process group of its own
+// when own_group is set.
+void spawn_defaults(posix_spawnattr_t& attr, bool own_group) {
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (own_group) {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attr, flags);
+}
+
 // Runs the program args names as run() does with output: in a group of its
 // own, bounded in time and in what is kept of its output.
 int run_bounded(char* const* args, const output_to& output) {
@@ -78,17 +98,7 @@ int run_bounded(char* const* args, const output_to& output) {
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETPGROUP);
+    spawn_defaults(attr, true);
 
     // The group is named as the one to pass ending signals on to before any
     // can arrive, so none ends us and leaves it running (see run()).
@@ -480,15 +490,7 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
     term_save();
 
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    spawn_defaults(attr, false);
 
     // SIGTERM and SIGHUP wait until the program is named as the one to pass
     // them on to (and while it is forgotten again), so none can end the
