@@ -561,6 +561,32 @@ def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved)
     assert len(made) - len(checked) == len(typed)
 
 
+def test_a_signal_during_the_search_ends_the_javas_being_checked(launch, start, site, tmp_path):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    _, _, env, hung = found_javas(tmp_path / "javas")
+    s = launch(start, env={**site.env, **env})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact(LIST)
+    s.child.sendline("1")
+    assert wait_for(lambda: hung.exists() and hung.read_text().strip())
+    s.child.kill(signal.SIGTERM)
+    s.finish()
+    assert s.child.signalstatus == signal.SIGTERM
+
+    def ended():
+        try:
+            os.kill(int(hung.read_text()), 0)
+        except ProcessLookupError:
+            return True
+        return False
+
+    assert wait_for(ended)
+
+
 def test_a_full_disk_while_the_java_answer_is_saved_leaves_the_install_unfinished(launch, start, site, tmp_path):
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
