@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,9 +95,13 @@ child start(const std::string& path) {
     child c;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return c;
+    pid_t parent = getpid();
     c.pid = fork();
     if (c.pid == 0) {
         setsid();
+        // Ended with the launcher, should a signal end it during the check:
+        // in a session of its own, nothing else would end a check that hangs.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
         int none = open("/dev/null", O_RDONLY);
         if (none < 0 || dup2(none, 0) < 0 || dup2(ends[1], 1) < 0 || dup2(ends[1], 2) < 0)
             _exit(127);

@@ -2,7 +2,9 @@
 // starts it (key 2) or leaves (key 3).
 
 #include "backup.h"
+#include "install.h"
 #include "javas.h"
+#include "paths.h"
 #include "sites.h"
 #include "stops.h"
 #include "util/archive.h"
@@ -34,12 +36,6 @@ namespace {
 // The window's title, which the notices carry as their caption too.
 const std::string title = "下载服务器";
 
-// A path as one word of a command line: a start folder with a blank in its
-// name would otherwise split the path in two.
-std::string word(const std::string& path) {
-    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
-
 void banner() {
     shell(word(out_put_ver));
 }
@@ -65,9 +61,10 @@ void installing() {
     print("正在安装中\n");
 }
 
-// The server folder holds the extracted server.
+// The server folder holds the extracted server, as files.
 bool extracted() {
-    return file_check(".\\1.12.2\\eula.txt") && file_check(".\\1.12.2\\spigot-1.12.2.jar");
+    return file_kind(".\\1.12.2\\eula.txt") == kind::file &&
+           file_kind(".\\1.12.2\\spigot-1.12.2.jar") == kind::file;
 }
 
 // The Java command file, named from the working folder.
@@ -76,7 +73,7 @@ const std::string java_file = ".\\1.12.2\\java";
 // The Java command file holds a Java command, read as the start reads it.
 bool java_saved() {
     std::string line;
-    return read_line(java_file, line) && !del_space(line).empty();
+    return java_line(java_file, line) && !del_space(line).empty();
 }
 
 // The server is installed: extracted, with a Java command to run it.
@@ -94,8 +91,9 @@ bool archive_removed() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// extraction holds eula.txt. False when it cannot begin: a folder stands
-// where the archive goes, or a file where the server folder goes.
+// server folder holds eula.txt and the jar. False when it cannot begin: a
+// folder stands where the archive goes, or a file where the server folder
+// goes.
 bool fetch() {
     int wait = first_wait;
     const std::vector<std::string> hosts = sites();
@@ -127,9 +125,7 @@ bool fetch() {
             back_off(wait);
         }
         installing();
-        if (!file_check("1.12.2")) make_folder("1.12.2");
-        unzip("1.12.2.zip", ".\\1.12.2");
-        if (file_check(".\\1.12.2\\eula.txt")) return true;
+        if (extract()) return true;
         back_off(wait);
     }
 }
@@ -224,19 +220,25 @@ bool choose_java() {
 // the file goes first when replace is set, or when its first line holds no
 // command (left by an installation cut short), since the start reads the
 // first line that is not empty. Nothing reads the lines after it, which go
-// with the file. False when the file could not be removed.
-bool save_java(bool replace) {
+// with the file. Empty when saved; otherwise what went wrong, and a line
+// written only in part (the disk full) goes with the file.
+std::string save_java(bool replace) {
     if (file_check(java_file) && !folder_check(java_file) && (replace || !java_saved())) {
         shell("del " + java_file);
-        if (file_check(java_file)) return false;
+        if (file_check(java_file)) return "无法删除旧的Java命令文件";
     }
     shell("echo " + java + " >> " + java_file);
-    return true;
+    std::string line;
+    if (java_line(java_file, line) && del_space(line) == del_space(java)) return {};
+    shell("del " + java_file);
+    return "无法把Java的路径写入Java命令文件（磁盘可能已满）";
 }
 
-// Asks for the path of Java and saves it in the Java command file.
+// Asks for the path of Java and makes it the Java command file's first line.
 void ask_java() {
-    if (choose_java()) save_java(false);
+    if (choose_java())
+        if (std::string why = save_java(true); !why.empty())
+            mes(why + "，安装尚未完成。请稍后按1完成安装。", title);
     shell("cls");
 }
 
@@ -248,8 +250,9 @@ void reset_java() {
         return;
     }
     color("yellow");
-    if (choose_java() && !save_java(true))
-        mes("无法删除旧的Java命令文件，Java的路径没有更改。", title);
+    if (choose_java())
+        if (std::string why = save_java(true); !why.empty())
+            mes(why + "，Java的路径没有更改。", title);
     shell("cls");
 }
 
@@ -276,6 +279,10 @@ void install() {
         mes("您已安装了此服务器", title);
         return;
     }
+    if (std::string why = blocked(); !why.empty()) {
+        mes(why, title);
+        return;
+    }
     // An installation cut short is finished from where it stopped: a server
     // already extracted is kept as it is, eula.txt included, which its user
     // may have changed.
@@ -298,7 +305,7 @@ void start() {
     }
     // The command is read from the file without taking standard input from
     // the keyboard: later prompts and the server's console still read it.
-    if (!read_line("java", java)) {
+    if (!java_line("java", java)) {
         mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", title);
         return;
     }
@@ -364,6 +371,10 @@ int main() {
     if (std::string bad = unusable(folder); !bad.empty()) {
         print("启动文件夹的路径中含有" + bad +
               "，本程序无法使用此路径。请在路径中不含该字符的文件夹中启动本程序。\n");
+        return 1;
+    }
+    if (std::string why = start_refusal(folder); !why.empty()) {
+        print(why);
         return 1;
     }
     // The working folder is held for the whole run: two launchers in it would

@@ -1,6 +1,7 @@
 #include "cmd.h"
 
 #include "base.h"
+#include "beside.h"
 #include "term.h"
 
 #include <algorithm>
@@ -61,6 +62,26 @@ bool take_in(int fd, const output_to& output, size_t limit = SIZE_MAX) {
     return true;
 }
 
+// Sets up attr for a program started as system() starts one: SIGINT and
+// SIGQUIT at their defaults, nothing blocked; in a process group of its own
+// when own_group is set.
+void spawn_defaults(posix_spawnattr_t& attr, bool own_group) {
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (own_group) {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attr, flags);
+}
+
 // Runs the program args names as run() does with output: in a group of its
 // own, bounded in time and in what is kept of its output.
 int run_bounded(char* const* args, const output_to& output) {
@@ -77,17 +98,7 @@ int run_bounded(char* const* args, const output_to& output) {
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETPGROUP);
+    spawn_defaults(attr, true);
 
     // The group is named as the one to pass ending signals on to before any
     // can arrive, so none ends us and leaves it running (see run()).
@@ -279,6 +290,109 @@ int cls() {
     return 0;
 }
 
+// Copies the file from to the name to, only when nothing has that name: 0,
+// or the errno. Written beside it and renamed into place, with its times.
+int copy_new(const fs::path& from, const fs::path& to) {
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    beside out(to, "copy");
+    int err = out.made() ? 0 : out.error();
+    char buf[65536];
+    ssize_t n = 0;
+    while (err == 0 && (n = read(in, buf, sizeof buf)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        err = n < 0 ? errno : write_all(out.fd(), std::string_view(buf, static_cast<size_t>(n)));
+    }
+    struct stat st;
+    if (err == 0 && fstat(in, &st) == 0) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        futimens(out.fd(), times);
+        fchmod(out.fd(), st.st_mode & 07777);
+    }
+    close(in);
+    return err ? err : out.keep(to.string());
+}
+
+// Adds to the folder to what the folder from holds and to lacks, going into
+// folders with tree; never replaces or enters anything to already has but a
+// folder. Returns robocopy's bits: 1 when it copied, 8 when something failed.
+int add_missing(const fs::path& from, const fs::path& to, bool tree) {
+    int status = 0;
+    std::error_code walk, ec;
+    for (fs::directory_iterator it(from, walk), end; !walk && it != end; it.increment(walk)) {
+        const auto& entry = *it;
+        fs::path there = to / entry.path().filename();
+        auto here = entry.symlink_status(ec);
+        bool taken = fs::exists(fs::symlink_status(there, ec));
+        if (fs::is_directory(here)) {
+            if (!tree) continue;
+            if (!taken && !fs::create_directory(there, ec)) {
+                say("错误：无法创建文件夹 " + there.string() + "：" + cmd_words(ec.value()));
+                status |= 8;
+            } else if (taken && !fs::is_directory(fs::status(there, ec))) {
+                say("错误：" + there.string() + " 已存在且不是文件夹，已跳过。");
+                status |= 8;
+            } else {
+                status |= add_missing(entry.path(), there, tree);
+            }
+        } else if (taken) {
+            continue;
+        } else if (fs::is_symlink(here)) {
+            fs::copy_symlink(entry.path(), there, ec);
+            status |= ec ? 8 : 1;
+        } else if (fs::is_regular_file(here)) {
+            int err = copy_new(entry.path(), there);
+            if (err) say("错误：无法复制到 " + there.string() + "：" + cmd_words(err));
+            status |= err ? 8 : 1;
+        }
+    }
+    if (walk) {
+        say("错误：无法读取文件夹 " + from.string() + "：" + cmd_words(walk.value()));
+        status |= 8;
+    }
+    return status;
+}
+
+// "robocopy FROM TO /E /XC /XN /XO ..." in the one form the launcher uses:
+// what FROM holds and TO lacks is copied; files TO has, changed, newer or
+// older, are excluded, so nothing there is ever replaced. The switches that
+// only quieten or limit retries are taken; others are refused. Exit status as
+// robocopy's: 0 nothing copied, 1 copied, 8 some failed, 16 nothing done.
+int robocopy(std::string_view rest) {
+    std::vector<std::string> names;
+    bool tree = false;
+    int excluded = 0;
+    for (const auto& arg : words(rest)) {
+        std::string flag = lower(arg);
+        if (flag.empty() || flag[0] != '/') {
+            names.push_back(arg);
+        } else if (flag == "/e") {
+            tree = true;
+        } else if (flag == "/xc" || flag == "/xn" || flag == "/xo") {
+            excluded |= flag == "/xc" ? 1 : flag == "/xn" ? 2 : 4;
+        } else if (flag != "/njh" && flag != "/njs" && flag != "/ndl" && flag != "/nfl" &&
+                   flag != "/np" && flag.rfind("/r:", 0) != 0 && flag.rfind("/w:", 0) != 0) {
+            say("错误：无效的参数 " + arg + "。");
+            return 16;
+        }
+    }
+    if (names.size() != 2 || excluded != 7) {
+        say("错误：命令语法不正确：需要源文件夹、目标文件夹和 /XC /XN /XO。");
+        return 16;
+    }
+    std::error_code ec;
+    fs::path from = native(names[0]), to = native(names[1]);
+    if (!fs::is_directory(from, ec)) {
+        say("错误：找不到源文件夹 " + names[0] + "。");
+        return 16;
+    }
+    if (!fs::is_directory(to, ec) && !fs::create_directories(to, ec)) {
+        say("错误：无法创建目标文件夹 " + names[1] + "：" + cmd_words(ec.value()));
+        return 16;
+    }
+    return add_missing(from, to, tree);
+}
+
 bool executable(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -376,15 +490,7 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
     term_save();
 
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    spawn_defaults(attr, false);
 
     // SIGTERM and SIGHUP wait until the program is named as the one to pass
     // them on to (and while it is forgotten again), so none can end the
@@ -442,7 +548,22 @@ std::pair<std::string, std::string_view> command_of(std::string_view line) {
             end < line.size() ? line.substr(end + 1) : std::string_view()};
 }
 
-int cmd(std::string_view line, const output_to* output) {
+std::string c_line(std::string_view line) {
+    if (line.empty() || line.front() != '"') return std::string(line);
+    size_t last = line.rfind('"');
+    if (last == 0) return std::string(line.substr(1));
+    std::string_view inside = line.substr(1, last - 1);
+    if (std::count(line.begin(), line.end(), '"') == 2 &&
+        inside.find_first_of("&<>()@^|") == std::string_view::npos &&
+        std::any_of(inside.begin(), inside.end(), blank) &&
+        !find_program(std::string(inside)).empty())
+        return std::string(line);
+    return std::string(inside) + std::string(line.substr(last + 1));
+}
+
+int cmd(std::string_view given, const output_to* output) {
+    std::string taken = c_line(given);
+    std::string_view line = taken;
     auto [name, rest] = command_of(line);
     if (name == "cls") return cls();
     if (name == "title") {
@@ -453,6 +574,7 @@ int cmd(std::string_view line, const output_to* output) {
     if (name == "rmdir" || name == "rd") return rmdir(rest);
     if (name == "del" || name == "erase") return del(rest);
     if (name == "echo") return echo(rest);
+    if (name == "robocopy") return robocopy(rest);
     if (name == "powershell") return to_powershell(line, rest);
     return external(line, output);
 }

@@ -52,7 +52,13 @@ int run(const std::vector<std::string>& argv, const output_to* output = nullptr)
 // starts after the one blank that ends the name; blanks before it are skipped.
 std::pair<std::string, std::string_view> command_of(std::string_view line);
 
-// Carries out one command line and returns its exit status. Messages go to
+// The line as cmd /c takes it: one that begins with a double quote loses
+// that quote and the last one, unless it holds just those two, with a blank
+// and none of &<>()@^| between them, around the name of a program.
+std::string c_line(std::string_view line);
+
+// Carries out one command line, taken as cmd /c takes it (c_line), and
+// returns its exit status. Messages go to
 // standard error, in Chinese, as cmd words them. With output, a program the
 // line runs writes as run() describes, and the message for a program that
 // cannot be run (9009 when it is not found) is appended to *output->text as

@@ -2,6 +2,7 @@
 
 #include "base.h"
 #include "beside.h"
+#include "names.h"
 
 #include <algorithm>
 #include <archive.h>
@@ -19,19 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Entry names are taken as UTF-8 whatever the process's locale: libarchive
-// converts from the current thread's character set.
-struct utf8_names {
-    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    locale_t old = utf8 ? uselocale(utf8) : nullptr;
-    ~utf8_names() {
-        if (utf8) {
-            uselocale(old);
-            freelocale(utf8);
-        }
-    }
-};
 
 using writer = std::unique_ptr<archive, int (*)(archive*)>;
 

@@ -111,3 +111,11 @@ bool replace_file(std::string path, const std::string& data) {
     beside made(native(path), "new");
     return made.made() && write_all(made.fd(), data) == 0 && made.commit() == 0;
 }
+
+kind file_kind(std::string path) {
+    struct stat st;
+    std::string name = native(path);
+    if (stat(name.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode) ? kind::file : S_ISDIR(st.st_mode) ? kind::folder : kind::other;
+    return lstat(name.c_str(), &st) == 0 ? kind::broken : kind::none;
+}

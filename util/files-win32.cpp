@@ -92,3 +92,22 @@ bool replace_file(std::string path, const std::string& data) {
     DeleteFileA(temp);
     return false;
 }
+
+kind file_kind(std::string path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return kind::none;
+    // A link's own attributes are not what it leads to: open it to see that.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        HANDLE target =
+            CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (target == INVALID_HANDLE_VALUE) return kind::broken;
+        BY_HANDLE_FILE_INFORMATION info;
+        bool known = GetFileInformationByHandle(target, &info);
+        CloseHandle(target);
+        if (!known) return kind::broken;
+        attributes = info.dwFileAttributes;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kind::folder;
+    return attributes & FILE_ATTRIBUTE_DEVICE ? kind::other : kind::file;
+}

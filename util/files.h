@@ -49,3 +49,10 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
 // under a temporary name and renamed into place: until the rename the old
 // file stays as it was, and a failure leaves it so. True when done.
 bool replace_file(std::string path, const std::string& data);
+
+// What a path names, a link taken for what it leads to.
+enum class kind { none, file, folder, other, broken };
+
+// The kind of what path names: a regular file, a folder, something else (a
+// device), a link that leads nowhere, or nothing at all.
+kind file_kind(std::string path);

@@ -4,13 +4,13 @@
 #include "posix/cmd.h"
 
 int shell(std::string line) {
-    return cmd(line);
+    return cmd(as_written(line));
 }
 
 int shell_output(std::string line, std::string& output, int seconds) {
     output.clear();
     output_to to{&output, seconds, output_bytes};
-    int status = cmd(line, &to);
+    int status = cmd(as_written(line), &to);
     if (status == ran_out) {
         std::string why = overran(seconds);
         print(why);

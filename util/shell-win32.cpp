@@ -63,7 +63,7 @@ HANDLE inheritable(DWORD which) {
 } // namespace
 
 int shell(std::string line) {
-    return std::system(line.c_str());
+    return std::system(as_written(line).c_str());
 }
 
 // Runs the line through cmd as _popen does ("cmd /c LINE"), standard output
@@ -84,7 +84,7 @@ int shell_output(std::string line, std::string& output, int seconds) {
     si.hStdOutput = to;
     si.hStdError = inheritable(STD_ERROR_HANDLE);
     const char* comspec = std::getenv("COMSPEC");
-    std::string command = "cmd.exe /c " + line + " 2>&1";
+    std::string command = "cmd.exe /c " + as_written(line + " 2>&1");
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     if (job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};

@@ -31,3 +31,9 @@ int shell_output(std::string line, std::string& output, int seconds = output_sec
 
 // What shell_output() says of a program it ended after seconds, line end included.
 std::string overran(int seconds);
+
+// line as cmd /c must be handed it to run it as written: cmd /c takes off the
+// first and the last double quote of a line that begins with one whenever a
+// character such as ( or & stands between them, so such a line gets one more
+// pair around it, which is all cmd takes off.
+std::string as_written(std::string line);

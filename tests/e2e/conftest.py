@@ -233,19 +233,23 @@ class Session:
         return left
 
 
-def spawn_in_pty(program, args=(), modes_file=None, size=(ROWS, COLS), timeout=10, **kw):
+def spawn_in_pty(program, args=(), modes_file=None, size=(ROWS, COLS), timeout=10, preexec=None, **kw):
     """Starts program in a pseudo-terminal, logging all it writes; with
     modes_file, the terminal's modes as the program finds them are saved
-    there. Returns the child and its log."""
+    there; preexec runs in the child last before exec. Returns the child and
+    its log."""
 
     def record_modes():
         # Runs in the child just before exec.
-        with open(modes_file, "wb") as f:
-            pickle.dump(termios.tcgetattr(0), f)
+        if modes_file:
+            with open(modes_file, "wb") as f:
+                pickle.dump(termios.tcgetattr(0), f)
+        if preexec:
+            preexec()
 
     log = io.StringIO()
     child = pexpect.spawn(str(program), list(args), encoding="utf-8", dimensions=size, timeout=timeout,
-                          preexec_fn=record_modes if modes_file else None, **kw)
+                          preexec_fn=record_modes if modes_file or preexec else None, **kw)
     child.logfile_read = log
     return child, log
 
@@ -272,9 +276,9 @@ def launch(build, tmp_path):
     """Starts the Linux launcher in a pseudo-terminal, with the start folder as current directory."""
     sessions = []
 
-    def spawn(folder, env=None):
+    def spawn(folder, env=None, preexec=None):
         modes_file = tmp_path / f"modes-before-{len(sessions)}.pickle"
-        child, log = spawn_in_pty(build / "vellomar", modes_file=modes_file, cwd=str(folder),
+        child, log = spawn_in_pty(build / "vellomar", modes_file=modes_file, cwd=str(folder), preexec=preexec,
                                   env=term_env({"LANG": "C.UTF-8", **(env or {})}))
         session = Session(child, log, modes_file)
         sessions.append(session)

@@ -2,16 +2,20 @@
 from a local HTTPS distribution site."""
 
 import hashlib
+import io
 import os
 import pathlib
 import re
+import resource
 import shutil
 import signal
+import zipfile
 
 import pytest
 
 from conftest import ARCHIVE, CLS, strip_escapes
 from dist import wait_for
+from test_extract import link
 
 LIST = ("\x1b[0;96m可下载的服务器列表:\r\n"
         "\x1b[0;91m1\x1b[0;92m:\x1b[0;36m1.12.2\x1b[0;93m高配服务t器\r\n"
@@ -29,6 +33,26 @@ RESET, POP_TITLE = "\x1b[0m", "\x1b[23;0t"
 def site(dist_site, demo_archive):
     dist_site.files[ARCHIVE] = demo_archive
     return dist_site
+
+
+def zipped(entries):
+    """An archive of (name or ZipInfo, bytes, or None for a folder) entries, as bytes."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+        for name, data in entries:
+            z.writestr(name if data is not None else zipfile.ZipInfo(name), data or b"")
+    return out.getvalue()
+
+
+def contents(archive):
+    """The files of an archive: name -> bytes."""
+    with zipfile.ZipFile(io.BytesIO(archive)) as z:
+        return {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
+
+
+def files_in(folder):
+    """Every file below folder (a link to one followed): relative name -> bytes."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
 def open_install(launch, start, site):
@@ -76,6 +100,12 @@ def test_other_answers_clear_and_return(launch, start, site, answer):
     assert site.requests == []
 
 
+def with_settings(archive):
+    """The demo archive with settings and a world of the archive's own."""
+    return zipped(list(contents(archive).items()) + [
+        ("server.properties", b"motd=archive\n"), ("world/", None), ("world/level.dat", b"archive world")])
+
+
 def complete_install(work):
     server = work / "1.12.2"
     server.mkdir(parents=True)
@@ -94,18 +124,37 @@ def server_folder_is_a_file(work):
     (work / "1.12.2").write_text("kept\n")
 
 
+def unusable_file(name, how):
+    """An installed server whose name is a folder, or a link that leads nowhere."""
+
+    def make(work):
+        complete_install(work)
+        server = work / "1.12.2"
+        (server / name).unlink()
+        if how == "folder":
+            (server / name).mkdir()
+        else:
+            (server / name).symlink_to("nowhere")
+
+    return make
+
+
 @pytest.mark.parametrize("make, notice", [
     (complete_install, "您已安装了此服务器"),
     (archive_is_a_folder, "1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。"),
     (server_folder_is_a_file, "1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。"),
-], ids=["installed", "archive is a folder", "server folder is a file"])
+    (unusable_file("eula.txt", "folder"), "服务器文件夹中的 eula.txt 是一个文件夹。安装不会替换"),
+    (unusable_file("eula.txt", "link"), "服务器文件夹中的 eula.txt 是一个指向不存在位置的链接。"),
+    (unusable_file("java", "folder"), "服务器文件夹中的 java 是一个文件夹，无法在这里保存Java命令。"),
+], ids=["installed", "archive is a folder", "server folder is a file", "eula.txt is a folder",
+        "eula.txt leads nowhere", "java is a folder"])
 def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     work = start / "vellomar"
     make(work)
     before = sorted(str(p.relative_to(work)) for p in work.rglob("*"))
     s = open_install(launch, start, site)
     s.child.sendline("1")
-    s.child.expect_exact(notice)
+    assert re.sub(r"\s", "", notice) in s.notice()
     # Nothing returns before the notice is answered.
     with pytest.raises(Exception):
         s.child.expect_exact("按3返回", timeout=1)
@@ -117,28 +166,43 @@ def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     assert sorted(str(p.relative_to(work)) for p in work.rglob("*")) == before
 
 
-@pytest.mark.parametrize("files, fetched", [
-    ({}, True),
-    ({"eula.txt": EULA}, True),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False),
-], ids=["server folder empty", "eula only", "eula and jar", "eula, jar and a blank java file"])
-def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, files, fetched):
+@pytest.mark.parametrize("files, fetched, linked", [
+    ({}, True, False),
+    ({"eula.txt": EULA}, True, False),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False, False),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False, False),
+    ({"eula.txt": EULA, "server.properties": b"motd=mine\n", "world/level.dat": b"my world"}, True, False),
+    ({"eula.txt": EULA, "java": b"/old/java \n"}, True, False),
+    ({"eula.txt": EULA}, True, True),
+], ids=["server folder empty", "eula only", "eula and jar", "eula, jar and a blank java file",
+        "the user's settings and world", "an old java, no jar", "server folder is a link"])
+def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked):
+    served = site.files[ARCHIVE] = with_settings(demo_archive)
+    site.env["VELLOMAR_ARCHIVE_SHA256"] = hashlib.sha256(served).hexdigest()
     server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
+    # A server folder moved to another disk, a link to it left in its place.
+    folder = tmp_path / "other disk" / "1.12.2" if linked else server
+    folder.mkdir(parents=True)
+    if linked:
+        server.parent.mkdir()
+        server.symlink_to(folder)
     for name, data in files.items():
-        (server / name).write_bytes(data)
+        (folder / name).parent.mkdir(exist_ok=True)
+        (folder / name).write_bytes(data)
     s = open_install(launch, start, site)
     s.child.sendline("1")
     answer_java(s)
     leave(s)
     assert "您已安装了此服务器" not in s.output
-    assert sorted(p.name for p in server.iterdir()) == ["eula.txt", "java", "spigot-1.12.2.jar"]
-    # The Java command on the first line, where the start reads it.
-    assert (server / "java").read_bytes() == b"/usr/bin/java \n"
+    # What the archive brings is added; nothing the server folder held is
+    # replaced, save the Java command file, whose first line is the answer.
+    want = {**(contents(served) if fetched else {}), **files, "java": b"/usr/bin/java \n"}
+    assert files_in(folder) == want
+    assert server.is_symlink() == linked
+    assert sorted(p.name for p in (start / "vellomar").iterdir()) == ["1.12.2", "1.12.2.zip"][: 1 + fetched]
     if fetched:
         assert site.requests == ["/" + ARCHIVE]
-        assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
+        assert (start / "vellomar" / "1.12.2.zip").read_bytes() == served
     else:
         # Only the Java prompt: nothing downloaded, nothing there replaced.
         assert site.requests == []
@@ -198,22 +262,44 @@ def test_a_link_that_drops_still_installs(launch, start, site, tmp_path):
     assert "安装失败，4 秒后重试" not in s.output
 
 
-def test_archive_without_eula_starts_over(launch, start, site, demo_archive, tmp_path):
-    import zipfile
+def damaged_jar(archive):
+    """The archive with its jar's bytes no longer matching their CRC."""
+    raw = bytearray(zipped(contents(archive).items()))
+    jar = contents(archive)["spigot-1.12.2.jar"]
+    raw[raw.index(jar) + len(jar) // 2] ^= 0xFF
+    return bytes(raw)
 
-    bad = tmp_path / "bad.zip"
-    with zipfile.ZipFile(bad, "w") as z:
-        z.writestr("readme.txt", "no eula here")
-    served = iter([bad.read_bytes(), demo_archive])
+
+# An archive that does not give the server, what the server folder held
+# before, and what the launcher says of it.
+@pytest.mark.parametrize("bad, before, says", [
+    (lambda demo: zipped([("readme.txt", b"no eula here")]), {},
+     "解压后的服务器不完整：缺少 eula.txt，缺少 spigot-1.12.2.jar。"),
+    (damaged_jar, {"eula.txt": EULA}, "解压后的服务器不完整：缺少 eula.txt，缺少 spigot-1.12.2.jar。"),
+    (lambda demo: zipped([*contents(demo).items(), ("java/", None)]), {}, "压缩文件中有名为 java 的项"),
+    (lambda demo: zipped([*contents(demo).items(), ("java", b"#!/bin/sh\n")]), {"eula.txt": EULA},
+     "压缩文件中有名为 java 的项"),
+    (lambda demo: zipped([link("eula.txt", "gone.txt"), ("spigot-1.12.2.jar", JAR)]), {},
+     "解压后的服务器不完整：eula.txt 是一个指向不存在位置的链接。"),
+], ids=["no eula", "jar damaged, eula there", "a java folder", "a java file, eula there", "eula leads nowhere"])
+def test_an_archive_without_the_server_starts_over(launch, start, site, demo_archive, bad, before, says):
+    served = iter([bad(demo_archive), demo_archive])
     site.files[ARCHIVE] = lambda: next(served)
     site.env["VELLOMAR_ARCHIVE_SHA256"] = ""  # taken as published: only its extraction fails
+    server = start / "vellomar" / "1.12.2"
+    for name, data in before.items():
+        server.mkdir(parents=True, exist_ok=True)
+        (server / name).write_bytes(data)
     s = open_install(launch, start, site)
     s.child.sendline("1")
+    s.child.expect_exact(says)
     s.child.expect_exact("安装失败，2 秒后重试")
     answer_java(s)
     leave(s)
     assert site.requests == ["/" + ARCHIVE] * 2
-    assert (start / "vellomar" / "1.12.2" / "eula.txt").exists()
+    # Nothing of the first archive is left; the second added what was missing.
+    assert files_in(server) == {**contents(demo_archive), **before, "java": b"/usr/bin/java \n"}
+    assert sorted(p.name for p in (start / "vellomar").iterdir()) == ["1.12.2", "1.12.2.zip"]
     assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
 
 
@@ -551,6 +637,62 @@ def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved)
     typed = [answer.format(**paths) for answer, _ in steps if answer[0] == "{"]
     assert sorted(set(made) - set(checked)) == sorted(f"{path}|-version" for path in set(typed))
     assert len(made) - len(checked) == len(typed)
+
+
+def test_a_signal_during_the_search_ends_the_javas_being_checked(launch, start, site, tmp_path):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    _, _, env, hung = found_javas(tmp_path / "javas")
+    s = launch(start, env={**site.env, **env})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact(LIST)
+    s.child.sendline("1")
+    assert wait_for(lambda: hung.exists() and hung.read_text().strip())
+    s.child.kill(signal.SIGTERM)
+    s.finish()
+    assert s.child.signalstatus == signal.SIGTERM
+
+    def ended():
+        try:
+            os.kill(int(hung.read_text()), 0)
+        except ProcessLookupError:
+            return True
+        return False
+
+    assert wait_for(ended)
+
+
+def test_a_full_disk_while_the_java_answer_is_saved_leaves_the_install_unfinished(launch, start, site, tmp_path):
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    java8 = tmp_path / "a java whose path is longer than the disk has room for" / "java"
+    java8.parent.mkdir()
+    java8.write_text("#!/bin/sh\necho 'java version \"1.8.0_392\"' >&2\necho 'OpenJDK 64-Bit Server VM' >&2\n")
+    java8.chmod(0o755)
+
+    def small_disk():
+        # No file may grow past 16 bytes, as on a disk that is full.
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (16, 16))
+
+    s = launch(start, env=site.env, preexec=small_disk)
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact(LIST)
+    s.child.sendline("1")
+    s.child.expect_exact(JAVA_PROMPT)
+    s.child.sendline(f'"{java8}"')
+    assert "无法把Java的路径写入Java命令文件（磁盘可能已满），安装尚未完成。" in s.notice()
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+    # Nothing half written is left to be taken for a Java command.
+    assert not (server / "java").exists()
 
 
 def test_ctrl_c_during_the_download_ends_the_launcher_and_leaves_nothing(launch, start, dist_site):

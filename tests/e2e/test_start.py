@@ -170,14 +170,16 @@ def test_signal_while_the_server_runs_stops_it_then_ends_the_launcher(launch, st
     assert "服务器已关闭!" not in s.output
 
 
-def test_command_runs_in_the_server_folder_with_the_jar(launch, start, installed, tmp_path):
+# Notepad saves the file with a UTF-8 byte order mark and CR LF.
+@pytest.mark.parametrize("head, end", [(b"", b" \n"), (b"\xef\xbb\xbf", b"\r\n")], ids=["as echo writes", "notepad"])
+def test_command_runs_in_the_server_folder_with_the_jar(launch, start, installed, tmp_path, head, end):
     # A java that records how it was called, then runs the real one.
     recorder = tmp_path / "bin" / "java"
     recorder.parent.mkdir()
     log = tmp_path / "calls"
     recorder.write_text(f'#!/bin/sh\npwd > {log}\nprintf "%s\\n" "$@" >> {log}\nexec {JAVA} "$@"\n')
     recorder.chmod(0o755)
-    server = installed(f"{recorder} \n".encode())
+    server = installed(head + str(recorder).encode() + end)
     s = launch(start)
     s.menu()
     choose_start(s)

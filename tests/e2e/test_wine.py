@@ -76,15 +76,47 @@ def test_key_3_at_the_first_pass_makes_the_working_folder(launch_wine, start):
     assert os.listdir(start / "vellomar") == []
 
 
-@pytest.mark.parametrize("name", ["start folder", "服务器 目录"])
-def test_start_folder_with_a_blank_in_its_path(launch_wine, make_start, version, name):
+def windows_length(path):
+    return len("Z:" + str(path))
+
+
+# Start folders with cmd's characters in their names, and what the launcher
+# refuses them with (None: it works there). A number is the length of a path
+# made of nested folders: past 220 characters there is no room for the paths
+# below it, and from 258 on Wine starts the program in C:\windows instead.
+@pytest.mark.parametrize("name, refused", [
+    ("start folder", None), ("服务器 目录", None), ("R&D", None), ("a^b", None), ("a,b", None), ("a;b", None),
+    ("a=b", None), ("x & y", None), ("x(1)", None), ("新建文件夹 (2)", None), ("a!b", None),
+    ("50%OS%", "启动文件夹的路径中含有百分号 %"),
+    (220, None), (240, "启动文件夹的路径过长（240 个字符）"),
+    (291, "本程序不能在 Windows 文件夹中启动"),
+])
+def test_start_folders_cmd_reads_otherwise(launch_wine, make_start, tmp_path, wine_env, version, name, refused):
+    if isinstance(name, int):
+        # Folders of 20 characters below one that takes what is left over.
+        length, left = name, name - windows_length(tmp_path / "starts") - 1
+        nested = (left - 1) // 21
+        name = "d" * (left - 21 * nested) + ("/" + "d" * 20) * nested
+        assert windows_length(tmp_path / "starts" / name) == length
     folder = make_start(name)
+    top = name.split("/")[0]
     s = launch_wine(folder)
-    s.menu()
-    assert f"vellomar {version}" in s.output
-    quit_with_3(s)
-    assert sorted(os.listdir(folder)) == ["out_put_ver.exe", "vellomar"]
-    assert os.listdir(folder.parent) == [name]
+    if refused:
+        s.finish()
+        assert s.child.exitstatus not in (0, None)
+        shown = strip_escapes(s.output)
+        assert refused in shown and MENU[0] not in shown
+        made = ["out_put_ver.exe"]
+    else:
+        s.menu()
+        assert f"vellomar {version}" in s.output
+        quit_with_3(s)
+        made = ["out_put_ver.exe", "vellomar"]
+        assert os.listdir(folder / "vellomar") == []
+    # Nothing made beside it, nor where Wine started the program.
+    assert sorted(os.listdir(folder)) == made
+    assert os.listdir(tmp_path / "starts") == [top]
+    assert not os.path.exists(os.path.join(wine_env["WINEPREFIX"], "drive_c", "windows", "vellomar"))
 
 
 def test_missing_banner_program_shows_cmds_message_and_the_menu(launch_wine, make_start):

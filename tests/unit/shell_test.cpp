@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -134,6 +135,23 @@ TEST(Words, SplitsLikeCmd) {
         EXPECT_EQ(words(r.line), r.want) << "line: [" << r.line << "]";
 }
 
+TEST(CLine, DropsTheOuterQuotesAsCmdCDoes) {
+    scratch dir;
+    script(dir / "my prog", "true");
+    const std::string prog = (dir / "my prog").string();
+    const std::pair<std::string, std::string> rows[] = {
+        {"md \"a&b\"", "md \"a&b\""},
+        {"\"\"C:\\x & y\\out_put_ver.exe\"\"", "\"C:\\x & y\\out_put_ver.exe\""},
+        {"\"C:\\x(1)\\out_put_ver.exe\"", "C:\\x(1)\\out_put_ver.exe"},
+        {"\"" + prog + "\" -version", "\"" + prog + "\" -version"},
+        {"\"/no/such prog\" -version", "/no/such prog -version"},
+        {"\"" + prog + "\" \"a\"", prog + "\" \"a"},
+        {"\"unclosed", "unclosed"},
+    };
+    for (const auto& [line, want] : rows)
+        EXPECT_EQ(c_line(line), want) << line;
+}
+
 TEST(Native, BackslashesBecomeSlashes) {
     const std::pair<const char*, const char*> rows[] = {
         {"", ""},
@@ -228,6 +246,40 @@ TEST(Md, CreatesMissingParents) {
     EXPECT_TRUE(fs::is_directory(dir / "with blank/inner"));
     EXPECT_EQ(shell("md " + (dir / "deep/er").string()), 0);
     EXPECT_TRUE(fs::is_directory(dir / "deep/er"));
+}
+
+// --- robocopy ----------------------------------------------------------
+
+TEST(Robocopy, AddsOnlyWhatIsMissing) {
+    using files = std::map<std::string, std::string>;
+    auto make = [](const fs::path& folder, const files& tree) {
+        fs::create_directories(folder);
+        for (const auto& [name, data] : tree)
+            data == "<folder>" ? (void)fs::create_directory(folder / name)
+                               : write_file(folder / name, data);
+    };
+    const files archive = {{"eula.txt", "e"}, {"world", "<folder>"}, {"world/level.dat", "lv"}};
+    const std::string line = "robocopy new old /e /xc /xn /xo /r:0 /w:0 /njh /njs /ndl /nfl /np";
+    // The command, what the server folder held, the status, what it holds.
+    const std::tuple<std::string, files, int, files> rows[] = {
+        {line,
+         {{"eula.txt", "mine"}, {"world", "<folder>"}},
+         1,
+         {{"eula.txt", "mine"}, {"world", "<folder>"}, {"world/level.dat", "lv"}}},
+        {line, {{"world", "a file"}}, 1 | 8, {{"eula.txt", "e"}, {"world", "a file"}}},
+        {"robocopy new old /e", {{"eula.txt", "mine"}}, 16, {{"eula.txt", "mine"}}},
+        {"robocopy gone old /e /xc /xn /xo", {}, 16, {}},
+    };
+    for (const auto& [command, had, status, want] : rows) {
+        scratch dir;
+        dir.enter();
+        make(dir / "new", archive);
+        // The server folder, moved elsewhere, a link to it left in its place.
+        make(dir / "elsewhere", had);
+        fs::create_directory_symlink(dir / "elsewhere", dir / "old");
+        EXPECT_EQ(shell(command), status) << command;
+        EXPECT_EQ(tree(dir / "elsewhere"), want) << command;
+    }
 }
 
 // --- rmdir -------------------------------------------------------------
@@ -427,6 +479,25 @@ TEST(Program, QuotesMakeOneArgument) {
     EXPECT_TRUE(fs::is_regular_file("c"));
     EXPECT_FALSE(fs::exists("a"));
     EXPECT_FALSE(fs::exists("b"));
+}
+
+// A line that begins with a quoted program runs as written, whatever the
+// program's path holds, where cmd /c alone would take the quotes off.
+TEST(Program, AQuotedProgramRunsAsWritten) {
+    scratch dir;
+    dir.enter();
+    const std::string folders[] = {"jdk (x86)", "a & b", "plain"};
+    for (const auto& folder : folders) {
+        fs::create_directories(dir / folder / "bin");
+        script(dir / folder / "bin/java",
+               "for a in \"$@\"; do printf '[%s]' \"$a\"; done > args.txt");
+        std::string quoted = "\"" + (dir / folder / "bin/java").string() + "\"";
+        std::string printed;
+        EXPECT_EQ(shell(quoted + "  -jar spigot-1.12.2.jar"), 0) << folder;
+        EXPECT_EQ(read_file("args.txt"), "[-jar][spigot-1.12.2.jar]") << folder;
+        EXPECT_EQ(shell_output(quoted + " -version", printed), 0) << folder;
+        EXPECT_EQ(read_file("args.txt"), "[-version]") << folder;
+    }
 }
 
 TEST(Program, FoundThroughPath) {
