@@ -5,6 +5,7 @@
 #include "install.h"
 #include "javas.h"
 #include "paths.h"
+#include "sites.h"
 #include "stops.h"
 #include "util/archive.h"
 #include "util/console.h"
@@ -37,16 +38,6 @@ const std::string title = "下载服务器";
 
 void banner() {
     shell(word(out_put_ver));
-}
-
-// Where the server archive is fetched from: the distribution site set at
-// build time, or the one VELLOMAR_DIST_HOST names (scheme, host and port).
-std::string download_address() {
-    const char* host = std::getenv("VELLOMAR_DIST_HOST");
-    std::string base = host && *host ? host : VELLOMAR_DIST_HOST;
-    while (!base.empty() && base.back() == '/')
-        base.pop_back();
-    return base + "/tarnwick/server/1.12.2.zip";
 }
 
 // Where the Linux download keeps the bytes of an attempt that broke off, for
@@ -90,12 +81,22 @@ bool complete() {
     return extracted() && java_saved();
 }
 
+// Removes the archive, which is never taken unchecked from an earlier
+// attempt; false, with a notice, when it stays.
+bool archive_removed() {
+    if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
+    if (!file_check("1.12.2.zip")) return true;
+    mes("无法删除 1.12.2.zip，它可能正被其他程序使用。请删除它后重试。", title);
+    return false;
+}
+
 // Downloads the archive and extracts it into the server folder until the
 // server folder holds eula.txt and the jar. False when it cannot begin: a
 // folder stands where the archive goes, or a file where the server folder
 // goes.
 bool fetch() {
     int wait = first_wait;
+    const std::vector<std::string> hosts = sites();
     for (;;) {
         if (folder_check("1.12.2.zip")) {
             mes("1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。", title);
@@ -105,16 +106,22 @@ bool fetch() {
             mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
             return false;
         }
-        if (file_check("1.12.2.zip")) shell("del 1.12.2.zip");
-        for (;;) {
-            installing();
+        if (!archive_removed()) return false;
+        // Each site in turn, the next at once, below the last one's failure;
+        // the pause only once every site has failed.
+        for (size_t at = 0;;) {
+            if (at == 0) installing();
             if (file_check("1.12.2.zip")) break;
             std::int64_t had = file_size(partial);
-            downloads(".\\", download_address(), "1.12.2.zip");
-            if (file_check("1.12.2.zip")) continue;
+            trying(hosts, at);
+            downloads(".\\", archive_address(hosts[at]), "1.12.2.zip");
+            if (verified("1.12.2.zip", partial)) continue;
+            if (!archive_removed()) return false;
             // An attempt that brought bytes met a link that drops, not a site
             // that does not answer: the pauses start over at the first.
-            if (file_size(partial) != had) wait = first_wait;
+            if (file_size(partial) > had) wait = first_wait;
+            if (++at < hosts.size()) continue;
+            at = 0;
             back_off(wait);
         }
         installing();

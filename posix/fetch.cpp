@@ -157,23 +157,40 @@ bool read_record(int fd, identity& id) {
            !id.validator().empty();
 }
 
+// Removes the partial file beside target, unless another process holds it.
+void drop_partial(const fs::path& target) {
+    std::string name = partial_name(target);
+    int fd = take_file(name);
+    if (fd < 0) return;
+    // Held locked and still under that name: no one else's by now.
+    unlink(name.c_str());
+    close(fd);
+}
+
 // Takes over into out the partial file an earlier download of url to target
 // kept, with what it holds in id; false when there is none to continue. One
-// that cannot be trusted (no record that holds together, kept by another
-// address or too long ago) is removed.
+// that cannot be trusted (no record that holds together, or kept too long
+// ago) is removed. One kept by another address stays for a download from
+// there, until this one keeps a partial file of its own or succeeds.
 bool resume_from(const fs::path& target, const std::string& url, beside& out, identity& id) {
     std::string name = partial_name(target);
     int fd = take_file(name);
     if (fd < 0) return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !read_record(fd, id) || id.url != url ||
-        std::abs(std::difftime(std::time(nullptr), st.st_mtime)) > partial_seconds) {
-        // Held locked and still under that name: no one else's by now.
-        unlink(name.c_str());
-        close(fd);
-        return false;
-    }
-    return out.adopt(fd, name);
+    bool usable = fstat(fd, &st) == 0 && read_record(fd, id) &&
+                  std::abs(std::difftime(std::time(nullptr), st.st_mtime)) <= partial_seconds;
+    if (usable && id.url == url) return out.adopt(fd, name);
+    if (!usable) unlink(name.c_str());
+    close(fd);
+    return false;
+}
+
+// Keeps out as the partial file beside target, in place of one another
+// address kept.
+void keep_as_partial(beside& out, const fs::path& target) {
+    if (out.keep(partial_name(target)) != EEXIST) return;
+    drop_partial(target);
+    out.keep(partial_name(target));
 }
 
 // After a failed attempt: keeps the file as the partial file beside target
@@ -181,7 +198,7 @@ bool resume_from(const fs::path& target, const std::string& url, beside& out, id
 // answer came to continue it. Otherwise it goes with out.
 void keep_partial(beside& out, const transfer& t, const fs::path& target) {
     if (t.resume && !t.started) {
-        out.keep(partial_name(target));
+        keep_as_partial(out, target);
         return;
     }
     identity id = t.id;
@@ -189,7 +206,7 @@ void keep_partial(beside& out, const transfer& t, const fs::path& target) {
     if (!t.started || t.write_errno || !(t.status == 200 || t.appending) ||
         id.validator().empty() || id.data <= 0 || id.data >= id.length)
         return;
-    if (write_record(out.fd(), id) == 0) out.keep(partial_name(target));
+    if (write_record(out.fd(), id) == 0) keep_as_partial(out, target);
 }
 
 // True when a 206 answer holds the rest of the partial file's resource: its
@@ -560,5 +577,7 @@ int fetch(const std::string& url, const std::string& file) {
         fail(url, why);
         return 1;
     }
+    // What another address kept is of no use once the file is here.
+    drop_partial(target);
     return 0;
 }

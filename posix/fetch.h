@@ -17,8 +17,9 @@
 // download of the same address to file continues it with a range request
 // conditional on that identity (If-Range): a 206 whose Content-Range and
 // validator match appends, a 200 starts over, and so does a 416. A partial
-// file kept by another address, or more than a day ago (or dated more than a
-// day ahead, the clock set back since), is removed. A signal that ends the
+// file kept more than a day ago (or dated more than a day ahead, the clock
+// set back since) is removed; one kept by another address stays until this
+// download keeps its own or succeeds, which removes it. A signal that ends the
 // program removes the partial file with the rest. Shows progress on a
 // terminal, in one row that fits its width, the bytes resumed counted as
 // there. Returns 0, or 1 after printing why it failed in Chinese, naming the

@@ -3,9 +3,15 @@
 over HTTPS on 127.0.0.1, with a certificate made on first use with openssl.
 
     site/serve.py [--port 8443] [--dir build/site]
+    site/serve.py --dir DIR --build-only     the files and the certificate
+    site/serve.py --dir DIR --sha256         the files; prints the archive's SHA-256
 
 The archive is at https://127.0.0.1:PORT/tarnwick/server/1.12.2.zip; the
-certificate to trust (CURL_CA_BUNDLE) is DIR/cert.pem."""
+certificate to trust (CURL_CA_BUNDLE) is DIR/cert.pem. The site is the
+folder DIR/www, static files any web server can serve (nginx.conf beside this
+script does): the archive, and SHA256SUMS beside it. The archive is the same
+bytes on every build with the same JDK: its entries and the jar's are stored
+uncompressed, in a fixed order, with fixed dates."""
 import argparse
 import email.utils
 import hashlib
@@ -35,34 +41,62 @@ def certificate(folder):
     return cert, key
 
 
+# The date every entry of the archive and of the jar carries.
+FIXED_DATE = (2024, 1, 1, 0, 0, 0)
+
+
+def add(z, name, data):
+    """Adds data to z as name, stored, with nothing that differs between
+    builds or machines."""
+    entry = zipfile.ZipInfo(name, date_time=FIXED_DATE)
+    entry.create_system = 3
+    entry.external_attr = 0o100644 << 16
+    entry.compress_type = zipfile.ZIP_STORED
+    z.writestr(entry, data)
+
+
 def server_jar(folder):
-    """spigot-1.12.2.jar, compiled from demo/Server.java when it is older."""
+    """spigot-1.12.2.jar, compiled from demo/Server.java when it or this
+    script is newer."""
     jar = os.path.join(folder, "spigot-1.12.2.jar")
-    source = os.path.join(HERE, "demo", "Server.java")
-    if os.path.exists(jar) and os.path.getmtime(jar) >= os.path.getmtime(source):
+    sources = [os.path.join(HERE, "demo", "Server.java"), os.path.abspath(__file__)]
+    if os.path.exists(jar) and all(os.path.getmtime(jar) >= os.path.getmtime(p) for p in sources):
         return jar
     with tempfile.TemporaryDirectory() as classes:
-        subprocess.run(["javac", "--release", "8", "-nowarn", "-d", classes, source], check=True,
+        subprocess.run(["javac", "--release", "8", "-nowarn", "-d", classes, sources[0]], check=True,
                        stderr=subprocess.DEVNULL)
-        manifest = os.path.join(classes, "MANIFEST.MF")
-        with open(manifest, "w") as f:
-            f.write("Main-Class: Server\n")
-        subprocess.run(["jar", "cfm", jar + ".tmp", manifest, "-C", classes, "."], check=True)
+        compiled = sorted(os.path.relpath(os.path.join(top, name), classes).replace(os.sep, "/")
+                          for top, _, names in os.walk(classes) for name in names)
+        with zipfile.ZipFile(jar + ".tmp", "w") as z:
+            add(z, "META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\nMain-Class: Server\r\n\r\n")
+            for name in compiled:
+                with open(os.path.join(classes, name), "rb") as f:
+                    add(z, name, f.read())
     os.replace(jar + ".tmp", jar)
     return jar
 
 
 def build(folder):
-    """The demo archive: eula.txt and spigot-1.12.2.jar at its top."""
+    """The site's files in folder/www: the demo archive, eula.txt and
+    spigot-1.12.2.jar at its top, and SHA256SUMS beside it. Returns the
+    folder and the archive's SHA-256."""
     www = os.path.join(folder, "www")
     target = os.path.join(www, ARCHIVE)
     os.makedirs(os.path.dirname(target), exist_ok=True)
     jar = server_jar(folder)
-    with zipfile.ZipFile(target + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
-        z.write(os.path.join(HERE, "demo", "eula.txt"), "eula.txt")
-        z.write(jar, "spigot-1.12.2.jar")
+    with zipfile.ZipFile(target + ".tmp", "w") as z:
+        with open(os.path.join(HERE, "demo", "eula.txt"), "rb") as f:
+            add(z, "eula.txt", f.read())
+        with open(jar, "rb") as f:
+            add(z, "spigot-1.12.2.jar", f.read())
+    with open(target + ".tmp", "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
     os.replace(target + ".tmp", target)
-    return www
+    sums = os.path.join(os.path.dirname(target), "SHA256SUMS")
+    with open(sums + ".tmp", "w") as f:
+        f.write(f"{digest}  {os.path.basename(target)}\n")
+    os.replace(sums + ".tmp", sums)
+    return www, digest
 
 
 def byte_range(header, total):
@@ -114,12 +148,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=8443)
     parser.add_argument("--dir", default=os.path.join(HERE, "..", "build", "site"))
-    parser.add_argument("--build-only", action="store_true", help="build the archive and the certificate, then stop")
+    parser.add_argument("--build-only", action="store_true", help="build the files and the certificate, then stop")
+    parser.add_argument("--sha256", action="store_true", help="build the files, print the archive's SHA-256, stop")
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     os.makedirs(folder, exist_ok=True)
+    if args.sha256:
+        print(build(folder)[1])
+        return
     cert, key = certificate(folder)
-    www = build(folder)
+    www = build(folder)[0]
     if args.build_only:
         return
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

@@ -246,6 +246,16 @@ def another_address(build, site, folder, url):
     return url.replace("/files/", "/files/other-")
 
 
+def another_address_failed(build, site, folder, url):
+    """A download of another address to the same file fails: the partial file
+    stays as it was, for its own address."""
+    before = (folder / PARTIAL).read_bytes()
+    done = fetch(build, folder, site.url("/status/503"), trust=site.cert)
+    assert done.returncode != 0 and "503" in done.stderr.decode()
+    assert leftovers(folder) == [PARTIAL] and (folder / PARTIAL).read_bytes() == before
+    return url
+
+
 def not_found_once(build, site, folder, url):
     """An attempt that gets no part of the file keeps the partial file as it was."""
     before = (folder / PARTIAL).read_bytes(), (folder / PARTIAL).stat().st_mtime_ns
@@ -281,10 +291,10 @@ NO_VALIDATORS = {"etag": False, "last_modified": False}
     ({}, [RESUMED], {}, ahead(1 / 24), True, [206], RESUMED),
     ({}, [RESUMED], {}, damaged, False, [200], RESUMED),
     ({}, [RESUMED], {}, another_address, False, [200], RESUMED),
+    ({}, [RESUMED], {}, another_address_failed, True, [206], RESUMED),
 ], ids=["continues", "by its date", "after a 404", "changed", "416", "206 of another length",
         "ranges ignored", "no validators", "weak etag only", "kept too long ago", "from the future",
-        "an hour ahead", "record damaged",
-        "another address"])
+        "an hour ahead", "record damaged", "another address", "another address failed between"])
 def test_a_broken_download_continues_only_what_it_can_trust(build, site, tmp_path, request, first, bodies, then,
                                                             between, ranged, statuses, saved):
     name = f"resume-{request.node.callspec.id.replace(' ', '-')}.bin"

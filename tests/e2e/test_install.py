@@ -1,6 +1,7 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import hashlib
 import io
 import os
 import pathlib
@@ -177,6 +178,7 @@ def test_notice_and_nothing_fetched(launch, start, site, make, notice):
         "the user's settings and world", "an old java, no jar", "server folder is a link"])
 def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked):
     served = site.files[ARCHIVE] = with_settings(demo_archive)
+    site.env["VELLOMAR_ARCHIVE_SHA256"] = hashlib.sha256(served).hexdigest()
     server = start / "vellomar" / "1.12.2"
     # A server folder moved to another disk, a link to it left in its place.
     folder = tmp_path / "other disk" / "1.12.2" if linked else server
@@ -246,6 +248,7 @@ def test_a_link_that_drops_still_installs(launch, start, site, tmp_path):
     archive = path.read_bytes()
     site.files[ARCHIVE] = archive
     site.drop_after = 4 << 20
+    site.env["VELLOMAR_ARCHIVE_SHA256"] = hashlib.sha256(archive).hexdigest().upper()
     s = open_install(launch, start, site)
     s.child.sendline("1")
     answer_java(s, timeout=120)
@@ -282,6 +285,7 @@ def damaged_jar(archive):
 def test_an_archive_without_the_server_starts_over(launch, start, site, demo_archive, bad, before, says):
     served = iter([bad(demo_archive), demo_archive])
     site.files[ARCHIVE] = lambda: next(served)
+    site.env["VELLOMAR_ARCHIVE_SHA256"] = ""  # taken as published: only its extraction fails
     server = start / "vellomar" / "1.12.2"
     for name, data in before.items():
         server.mkdir(parents=True, exist_ok=True)
@@ -297,6 +301,80 @@ def test_an_archive_without_the_server_starts_over(launch, start, site, demo_arc
     assert files_in(server) == {**contents(demo_archive), **before, "java": b"/usr/bin/java \n"}
     assert sorted(p.name for p in (start / "vellomar").iterdir()) == ["1.12.2", "1.12.2.zip"]
     assert (start / "vellomar" / "1.12.2.zip").read_bytes() == demo_archive
+
+
+def wrong_archive(tmp_path):
+    """A zip that extracts as the server would, but is not the one published."""
+    import zipfile
+
+    path = tmp_path / "wrong.zip"
+    with zipfile.ZipFile(path, "w") as z:
+        z.writestr("eula.txt", "eula=true\n")
+        z.writestr("spigot-1.12.2.jar", "not the published jar")
+        z.writestr("wrong.txt", "only in the wrong archive")
+    return path.read_bytes()
+
+
+def closed_port():
+    """A loopback port nothing listens on: connections to it are refused."""
+    import socket
+
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+REFUSED = "与发布的文件不同"
+PAUSE = "安装失败，2 秒后重试"
+
+
+# Each row: the sites named, in order ("refused": nothing listens there);
+# what each serves in turn (None: a 404); the SHA-256 setting of the
+# environment (None: the build's); the sites asked, in order; the pauses
+# taken; and which archive is installed.
+@pytest.mark.parametrize("hosts, served, sha, asked, pauses, installed", [
+    (["/a", "/b"], {"/a": ["wrong"], "/b": ["demo"]}, None, ["/a", "/b"], 0, "demo"),
+    (["refused", "/b"], {"/b": ["demo"]}, None, ["/b"], 0, "demo"),
+    (["/a", "/b"], {"/a": [None], "/b": [None, "demo"]}, None, ["/a", "/b", "/a", "/b"], 1, "demo"),
+    (["/a"], {"/a": ["wrong", "demo"]}, None, ["/a", "/a"], 1, "demo"),
+    (["/a"], {"/a": ["wrong"]}, "", ["/a"], 0, "wrong"),
+], ids=["wrong archive, then the next site", "first site refuses", "all fail, then the pause",
+        "wrong archive on the only site", "not checked when empty"])
+def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_archive, tmp_path, hosts, served,
+                                                  sha, asked, pauses, installed):
+    bodies = {"demo": demo_archive, "wrong": wrong_archive(tmp_path), None: None}
+    for prefix, names in served.items():
+        dist_site.files[prefix[1:] + "/" + ARCHIVE] = [bodies[n] for n in names]
+    refused = f"https://127.0.0.1:{closed_port()}"
+    named = [refused if h == "refused" else dist_site.host + h for h in hosts]
+    env = {**dist_site.env, "VELLOMAR_DIST_HOST": "  ".join(named) + " "}
+    if sha is not None:
+        env["VELLOMAR_ARCHIVE_SHA256"] = sha
+    s = launch(start, env=env)
+    s.menu()
+    s.child.send("1")
+    s.child.sendline("1")
+    answer_java(s, timeout=60)
+    leave(s)
+    work = start / "vellomar"
+    assert dist_site.requests == [h + "/" + ARCHIVE for h in asked]
+    assert s.output.count(PAUSE) == pauses
+    assert (work / "1.12.2.zip").read_bytes() == bodies[installed]
+    # What was refused was removed before anything was extracted from it.
+    assert (work / "1.12.2" / "wrong.txt").exists() == (installed == "wrong")
+    wrong_served = sum(names.count("wrong") for names in served.values())
+    assert s.output.count(REFUSED) == (wrong_served if sha is None else 0)
+    if sha is None and wrong_served:
+        wrong = hashlib.sha256(bodies["wrong"]).hexdigest()
+        published = hashlib.sha256(bodies["demo"]).hexdigest()
+        assert (f"下载的 1.12.2.zip 与发布的文件不同（SHA-256 不符），已将其删除。\r\n"
+                f"  下载的: {wrong}\r\n  发布的: {published}\r\n") in s.output
+    # Which site is tried shows only when there are several.
+    for number, host in enumerate(named, 1):
+        line = f"正在尝试第 {number} 个站点（共 {len(named)} 个）：{host}"
+        assert (line in s.output) == (len(named) > 1)
+    if "refused" in hosts:
+        assert "下载失败: " + refused + "/" + ARCHIVE in s.output
 
 
 # Stand-ins for java: what each prints to standard error for -version, and

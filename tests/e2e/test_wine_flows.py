@@ -3,6 +3,7 @@ and java.exe that record the command lines they were given (byte for byte,
 GBK as the launcher writes them), under Xvfb so that the message boxes have a
 display to show on."""
 
+import hashlib
 import os
 import pathlib
 import re
@@ -178,6 +179,8 @@ def standins(build, tmp_path, display):
         "VELLOMAR_DIST_HOST": HOST,
         "VELLOMAR_PS_LOG": str(logs["ps"]),
         "VELLOMAR_PS_ARCHIVE": windows_path(archive),
+        # What the stand-in fetches is what was published.
+        "VELLOMAR_ARCHIVE_SHA256": hashlib.sha256(archive.read_bytes()).hexdigest(),
         "VELLOMAR_PS_PAYLOAD": windows_path(payload),
         "VELLOMAR_JAVA_LOG": str(logs["java"]),
     }
@@ -239,6 +242,27 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     calls = logs["java"].read_bytes().decode("gbk").splitlines()
     assert calls[0::2] == [typed + " -version ", typed + "  -version ", typed + "  -jar spigot-1.12.2.jar"]
     assert {folder.lower() for folder in calls[1::2]} == {windows_path(server).lower()}
+
+
+def test_an_archive_other_than_the_published_one_is_refused_under_wine(launch_wine, start, standins):
+    env, logs, _ = standins
+    published = hashlib.sha256(b"the published archive").hexdigest()
+    fetched = env["VELLOMAR_ARCHIVE_SHA256"]
+    s = launch_wine(start, env={**env, "VELLOMAR_ARCHIVE_SHA256": published})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact("请选择要安装的服务器编号(红色的那个数字):")
+    s.child.send("1\r")
+    # Written in GBK: the console shows it as Chinese only then.
+    wait_text(s, "下载的 1.12.2.zip 与发布的文件不同（SHA-256 不符），已将其删除。")
+    wait_text(s, f"  下载的: {fetched}")
+    wait_text(s, f"  发布的: {published}")
+    wait_text(s, "安装失败，2 秒后重试")
+    work = start / "vellomar"
+    assert not (work / "1.12.2.zip").exists()
+    assert not (work / "1.12.2" / "eula.txt").exists()
+    # Downloaded, and never extracted.
+    assert all(line.startswith(b"powershell curl  -o 1.12.2.zip ") for line in logs["ps"].read_bytes().splitlines())
 
 
 def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prompt):

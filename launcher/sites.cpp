@@ -1,0 +1,75 @@
+#include "sites.h"
+
+#include "util/console.h"
+#include "util/files.h"
+#include "util/hash.h"
+#include "util/shell.h"
+#include "util/text.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> found;
+    for (std::string word; in >> word;) {
+        while (word.size() > 1 && word.back() == '/')
+            word.pop_back();
+        found.push_back(word);
+    }
+    return found;
+}
+
+void delete_file(const std::string& file) {
+    if (file_check(file)) shell("del " + file);
+}
+
+} // namespace
+
+std::vector<std::string> sites() {
+    const char* named = std::getenv("VELLOMAR_DIST_HOST");
+    std::vector<std::string> list = words(named ? named : "");
+    if (list.empty()) list = words(VELLOMAR_DIST_HOST);
+    // An empty setting still composes the download line, which then fails.
+    if (list.empty()) list.push_back("");
+    return list;
+}
+
+std::string archive_address(const std::string& site) {
+    return site + "/tarnwick/server/1.12.2.zip";
+}
+
+void trying(const std::vector<std::string>& list, std::size_t at) {
+    if (list.size() > 1)
+        print("正在尝试第 " + int_string(static_cast<int>(at + 1)) + " 个站点（共 " +
+              int_string(static_cast<int>(list.size())) + " 个）：" + list[at] + "\n");
+}
+
+std::string published_sha256() {
+    const char* named = std::getenv("VELLOMAR_ARCHIVE_SHA256");
+    std::string text = named ? named : VELLOMAR_ARCHIVE_SHA256;
+    std::string digits;
+    for (char c : text)
+        if (c != ' ' && c != '\t')
+            digits += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return digits;
+}
+
+bool verified(const std::string& file, const std::string& partial) {
+    if (!file_check(file)) return false;
+    std::string expected = published_sha256();
+    if (expected.empty()) return true;
+    std::string found = sha256_file(file);
+    if (found == expected) return true;
+    delete_file(file);
+    delete_file(partial);
+    std::string done = file_check(file) ? "但无法删除它。" : "已将其删除。";
+    if (found.empty())
+        print("无法读取下载的 " + file + "，无法确认它与发布的文件相同，" + done + "\n");
+    else
+        print("下载的 " + file + " 与发布的文件不同（SHA-256 不符），" + done +
+              "\n  下载的: " + found + "\n  发布的: " + expected + "\n");
+    return false;
+}
