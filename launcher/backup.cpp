@@ -9,9 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -89,16 +87,6 @@ std::string unescape(const std::string& value) {
         out += character(code);
     }
     return out;
-}
-
-// Reads the whole file into text; false when it cannot be opened.
-bool read_all(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
 }
 
 // The backup folders' names in the backups folder, oldest first.
@@ -204,9 +192,10 @@ bool start_anyway(const std::string& caption, const std::string& left = "") {
 
 std::string level_name(const std::string& properties) {
     std::string name;
-    std::istringstream lines(properties);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (size_t from = 0; from < properties.size();) {
+        size_t stop = std::min(properties.find('\n', from), properties.size());
+        std::string line = properties.substr(from, stop - from);
+        from = stop + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         size_t at = line.find_first_not_of(" \t\f");
         if (at == std::string::npos || line[at] == '#' || line[at] == '!') continue;
@@ -275,8 +264,7 @@ std::vector<std::string> expired(std::vector<std::string> names, size_t keep) {
 }
 
 bool back_up_world(const std::string& caption) {
-    std::string properties;
-    std::string base = read_all("server.properties", properties) ? level_name(properties) : "world";
+    std::string base = level_name(read_part("server.properties"));
     if (!plain_name(base)) {
         print("server.properties 中的 level-name 不是单个文件夹的名称，或含有无法用于备份的字符，"
               "无法备份世界。\n");

@@ -6,15 +6,19 @@
 #include "util/shell.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 namespace {
 
 std::vector<std::string> words(const std::string& text) {
-    std::istringstream in(text);
     std::vector<std::string> found;
-    for (std::string word; in >> word;) {
+    const char* blanks = " \t\r\n\v\f";
+    for (size_t at = text.find_first_not_of(blanks); at != std::string::npos;
+         at = text.find_first_not_of(blanks, at)) {
+        size_t end = std::min(text.find_first_of(blanks, at), text.size());
+        std::string word = text.substr(at, end - at);
+        at = end;
         while (word.size() > 1 && word.back() == '/')
             word.pop_back();
         found.push_back(word);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 
 namespace {
@@ -63,28 +62,6 @@ bool key_value(std::string_view line, std::string_view& key, std::string_view& v
         ++end;
     value = line.substr(end);
     return true;
-}
-
-// The whole file, or the part of it from at (negative: counted from its
-// end) up to length bytes; empty when it cannot be read.
-std::string read_part(const std::string& path, std::streamoff at = 0, std::streamoff length = -1) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    if (at < 0) {
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        at = std::max<std::streamoff>(0, size + at);
-    }
-    in.seekg(at);
-    std::string text;
-    if (length < 0) {
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } else {
-        text.resize(static_cast<size_t>(length));
-        in.read(text.data(), length);
-        text.resize(static_cast<size_t>(in.gcount()));
-    }
-    return text;
 }
 
 // The number that starts text, or -1.

@@ -2,6 +2,9 @@
 
 #include "shell.h"
 
+#include <algorithm>
+#include <cstdio>
+
 std::string char_string(const char* text) {
     std::string out;
     if (text)
@@ -16,4 +19,27 @@ void make_folder(std::string name) {
 
 void del_folder(std::string name) {
     shell("rmdir /s /q " + name);
+}
+
+std::string read_part(std::string path, std::int64_t at, std::int64_t length) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return {};
+#ifdef _WIN32
+    auto seek = [in](std::int64_t offset, int whence) { return _fseeki64(in, offset, whence); };
+    std::int64_t size = seek(0, SEEK_END) == 0 ? _ftelli64(in) : -1;
+#else
+    auto seek = [in](std::int64_t offset, int whence) { return fseeko(in, offset, whence); };
+    std::int64_t size = seek(0, SEEK_END) == 0 ? ftello(in) : -1;
+#endif
+    std::string text;
+    if (size >= 0) {
+        if (at < 0) at = std::max<std::int64_t>(0, size + at);
+        at = std::min(at, size);
+        if (length < 0 || length > size - at) length = size - at;
+        text.resize(static_cast<size_t>(length));
+        if (seek(at, SEEK_SET) != 0) length = 0;
+        text.resize(length > 0 ? std::fread(text.data(), 1, text.size(), in) : 0);
+    }
+    std::fclose(in);
+    return text;
 }

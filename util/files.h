@@ -26,6 +26,10 @@ bool folder_check(std::string path);
 // with line left as it was, when the file cannot be opened.
 bool read_line(std::string path, std::string& line);
 
+// The bytes of the file at path from at (negative: counted back from its end)
+// up to length bytes (negative: to its end); empty when it cannot be read.
+std::string read_part(std::string path, std::int64_t at = 0, std::int64_t length = -1);
+
 // Locks the folder for the rest of the run so that a second program asking
 // for the same lock is refused: 1 when locked, 0 when another process holds
 // the lock, -1 when the folder cannot be opened. Programs the process starts
