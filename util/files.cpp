@@ -22,6 +22,8 @@ void del_folder(std::string name) {
 }
 
 std::string read_part(std::string path, std::int64_t at, std::int64_t length) {
+    // A folder opens too, on Linux, and tells a size of no meaning.
+    if (file_kind(path) != kind::file) return {};
     std::FILE* in = std::fopen(path.c_str(), "rb");
     if (!in) return {};
 #ifdef _WIN32

@@ -125,6 +125,24 @@ TEST(FileSize, SmallFiles) {
     EXPECT_EQ(file_size("sub\\two"), 2);
 }
 
+TEST(ReadPart, FromEitherEndAndNoFurtherThanTheFile) {
+    scratch dir;
+    dir.enter();
+    write_file("digits", "0123456789");
+    const struct {
+        std::int64_t at, length;
+        const char* want;
+    } rows[] = {
+        {0, -1, "0123456789"}, {3, 4, "3456"}, {-3, -1, "789"}, {-20, -1, "0123456789"},
+        {8, 10, "89"},         {20, -1, ""},   {-3, 2, "78"},   {0, 0, ""},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(read_part("digits", r.at, r.length), r.want) << r.at << " " << r.length;
+    EXPECT_EQ(read_part("nosuch"), "");
+    fs::create_directory("sub");
+    EXPECT_EQ(read_part("sub"), "");
+}
+
 TEST(FileSize, LargeFilesKeepAllBits) {
     scratch dir;
     dir.enter();
