@@ -583,22 +583,30 @@ def shown_list(s):
 # Each step: the answer ("#name": the number the list shows for it), then
 # what follows: "saved", "missing" (a number not on the list), or the
 # question about a 32-bit Java answered "yes" or "no".
+def searching(launch, start, site, tmp_path):
+    """A launcher that has just asked for a Java, in a server folder with
+    eula.txt and the jar, with the Javas of found_javas() to be found: the
+    session, the server folder, and what found_javas() gave."""
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    found = found_javas(tmp_path / "javas")
+    s = launch(start, env={**site.env, **found[2]})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact(LIST)
+    s.child.sendline("1")
+    return s, server, found
+
+
 @pytest.mark.parametrize("steps, saved", [
     ([("#spaced", "saved")], '"{spaced}"'),
     ([("99", "missing"), ("#x86", "no"), ("#x86", "yes")], "{x86}"),
     ([("{x86}", "no"), ("{x86}", "yes")], "{x86}"),
 ], ids=["by number, blanks in the path", "not on the list, then 32-bit by number", "32-bit typed"])
 def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved):
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
-    paths, calls, env, hung = found_javas(tmp_path / "javas")
-    s = launch(start, env={**site.env, **env})
-    s.menu()
-    s.child.send("1")
-    s.child.expect_exact(LIST)
-    s.child.sendline("1")
+    s, server, (paths, calls, _, hung) = searching(launch, start, site, tmp_path)
     # The one that hangs holds the list up for the time limit, no longer.
     s.child.expect_exact("输入编号选择，或输入 java.exe 的路径。", timeout=30)
     s.child.expect_exact(JAVA_PROMPT)
@@ -640,16 +648,7 @@ def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved)
 
 
 def test_a_signal_during_the_search_ends_the_javas_being_checked(launch, start, site, tmp_path):
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
-    _, _, env, hung = found_javas(tmp_path / "javas")
-    s = launch(start, env={**site.env, **env})
-    s.menu()
-    s.child.send("1")
-    s.child.expect_exact(LIST)
-    s.child.sendline("1")
+    s, _, (_, _, _, hung) = searching(launch, start, site, tmp_path)
     assert wait_for(lambda: hung.exists() and hung.read_text().strip())
     s.child.kill(signal.SIGTERM)
     s.finish()
