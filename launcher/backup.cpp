@@ -1,5 +1,7 @@
 #include "backup.h"
 
+#include "stops.h"
+
 #include "util/archive.h"
 #include "util/console.h"
 #include "util/dialogs.h"
@@ -191,24 +193,7 @@ bool start_anyway(const std::string& caption, const std::string& left = "") {
 } // namespace
 
 std::string level_name(const std::string& properties) {
-    std::string name;
-    for (size_t from = 0; from < properties.size();) {
-        size_t stop = std::min(properties.find('\n', from), properties.size());
-        std::string line = properties.substr(from, stop - from);
-        from = stop + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        size_t at = line.find_first_not_of(" \t\f");
-        if (at == std::string::npos || line[at] == '#' || line[at] == '!') continue;
-        size_t end = at;
-        while (end < line.size() && line[end] != '=' && line[end] != ':' && line[end] != ' ' &&
-               line[end] != '\t' && line[end] != '\f')
-            end += line[end] == '\\' ? 2 : 1;
-        if (line.substr(at, end - at) != "level-name") continue;
-        at = std::min(line.find_first_not_of(" \t\f", end), line.size());
-        if (at < line.size() && (line[at] == '=' || line[at] == ':'))
-            at = std::min(line.find_first_not_of(" \t\f", at + 1), line.size());
-        name = unescape(line.substr(at));
-    }
+    std::string name = unescape(property(properties, "level-name"));
     return name.empty() ? "world" : name;
 }
 

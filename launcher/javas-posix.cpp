@@ -62,11 +62,6 @@ void add_homes_in(found_so_far& found, const std::string& folder) {
         add_home(found, folder + "/" + name);
 }
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 std::string home_folder() {
     std::string home = env("HOME");
     if (home.empty())
@@ -153,14 +148,9 @@ std::vector<std::string> java_candidates() {
     found_so_far found;
     add_home(found, env("JAVA_HOME"));
     add_home(found, env("JDK_HOME"));
-    std::string path = env("PATH");
-    for (size_t at = 0; at <= path.size();) {
-        size_t end = path.find(':', at);
-        if (end == std::string::npos) end = path.size();
-        // An empty entry is the current folder, which holds no installed Java.
-        if (end > at) add(found, path.substr(at, end - at) + "/java");
-        at = end + 1;
-    }
+    // An empty entry is the current folder, which holds no installed Java.
+    for (const std::string& folder : path_entries(env("PATH"), ':'))
+        add(found, folder + "/java");
     for (const char* folder : {"/usr/lib/jvm", "/usr/lib64/jvm", "/usr/java", "/opt"})
         add_homes_in(found, folder);
     std::string home = home_folder();

@@ -81,11 +81,6 @@ void add_homes_in(found_so_far& found, const std::string& folder) {
         add_home(found, folder + "\\" + name);
 }
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // The text of a string value, its variables expanded; empty when there is none.
 std::string value_of(HKEY key, const char* name) {
     DWORD type = 0, size = 0;
@@ -228,15 +223,11 @@ std::vector<std::string> java_candidates() {
     found_so_far found;
     add_home(found, env("JAVA_HOME"));
     add_home(found, env("JDK_HOME"));
-    std::string path = env("PATH");
-    for (size_t at = 0; at <= path.size();) {
-        size_t end = path.find(';', at);
-        if (end == std::string::npos) end = path.size();
-        std::string folder = folder_of(path.substr(at, end - at));
+    for (const std::string& entry : path_entries(env("PATH"), ';')) {
+        std::string folder = folder_of(entry);
         // Shortcuts to whichever Java was installed last, not a Java's own folder.
         if (!folder.empty() && lower(folder).find("\\oracle\\java\\javapath") == std::string::npos)
             add(found, folder + "\\java.exe");
-        at = end + 1;
     }
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
         for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -37,6 +38,21 @@ std::string label(const java_found& found) {
 }
 
 } // namespace
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::vector<std::string> path_entries(const std::string& path, char separator) {
+    std::vector<std::string> entries;
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = std::min(path.find(separator, at), path.size());
+        if (end > at) entries.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return entries;
+}
 
 int major_of(const std::string& version) {
     size_t at = 0;

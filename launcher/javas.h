@@ -45,6 +45,13 @@ std::string list_text(const std::vector<java_found>& found);
 // for a number that is not on it, 0 for anything else (a path).
 int pick(const std::string& answer, size_t count);
 
+// The value of the environment variable name, empty when it is not set.
+std::string env(const char* name);
+
+// The entries of a search path such as PATH, split at separator; empty
+// entries are left out.
+std::vector<std::string> path_entries(const std::string& path, char separator);
+
 // The programs to check, in the order they were found, one for each real
 // file (platform part).
 std::vector<std::string> java_candidates();

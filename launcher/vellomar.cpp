@@ -135,27 +135,13 @@ bool blank_text(const std::string& text) {
     return text.find_first_not_of(" \t") == std::string::npos;
 }
 
-// The number that starts at text[at], moving at past it; -1 when none does.
-int number_at(const std::string& text, size_t& at) {
-    int value = -1;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        if (value > 99999) return -1;
-        value = (value < 0 ? 0 : value * 10) + (text[at] - '0');
-    }
-    return value;
-}
-
 // The major version in what "java -version" printed, read after the first
 // `version "`: "17.0.9" is 17, and in the old form "1.8.0_392" the second
 // number is, 8. -1 when it cannot be read.
 int java_version(const std::string& printed) {
     const std::string mark = "version \"";
     size_t at = printed.find(mark);
-    if (at == std::string::npos) return -1;
-    at += mark.size();
-    int major = number_at(printed, at);
-    if (major == 1 && at < printed.size() && printed[at] == '.') major = number_at(printed, ++at);
-    return major;
+    return at == std::string::npos ? -1 : major_of(printed.substr(at + mark.size()));
 }
 
 // Whether a Java other than 8, or a 32-bit one, is to be used anyway.

@@ -435,6 +435,16 @@ def children_ended(folder):
 # "saved", "refused" (the message, the prompt again), "timed out" (the
 # check's words, then the same), "blank" (the same), or the notice about the
 # version answered "yes" or "no".
+def extracted_server(start):
+    """A server folder in start's working folder with eula.txt and the jar,
+    as an extraction leaves it, so that key 1 goes on to the Java prompt."""
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_bytes(EULA)
+    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    return server
+
+
 @pytest.mark.parametrize("steps, saved", [
     ([("{missing}", "refused"), ("{java8}", "saved")], "{java8}"),
     ([("   ", "blank"), ("\t", "blank"), ("{java8}", "saved")], "{java8}"),
@@ -448,10 +458,7 @@ def children_ended(folder):
         "blanks: unquoted, then quoted", "not a program, failing, no version", "end of input",
         "never ends, never stops writing, leaves a child"])
 def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved):
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    server = extracted_server(start)
     paths, calls = stand_ins(tmp_path)
     s = open_install(launch, start, site)
     s.child.sendline("1")
@@ -495,10 +502,7 @@ def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved)
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP], ids=["ctrl-c", "SIGTERM", "SIGHUP"])
 def test_a_signal_during_the_java_check_ends_the_launcher_and_all_the_java_started(launch, start, site, tmp_path,
                                                                                    sig):
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    server = extracted_server(start)
     paths, calls = stand_ins(tmp_path)
     s = open_install(launch, start, site)
     s.child.sendline("1")
@@ -518,7 +522,7 @@ def test_a_signal_during_the_java_check_ends_the_launcher_and_all_the_java_start
 
 
 # Javas the search finds: where each lies below the scratch folder, and what
-# it says of itself (specification version, version, data model), or that
+# it says of itself (release, version, data model), or that
 # it hangs, fails, or is a link to another.
 FOUND = {
     "jdk17": ("jdk-17/bin/java", ("17", "17.0.9", "64")),  # JAVA_HOME
@@ -550,10 +554,10 @@ def found_javas(folder):
         if what == "hangs":
             body += f"echo $$ > '{hung}'\nexec sleep 600\n"
         else:
-            spec, version, model = ("1.8", "1.8.0_392", "64") if what == "fails" else what
+            release, version, model = ("1.8", "1.8.0_392", "64") if what == "fails" else what
             vm = "OpenJDK 64-Bit Server VM" if model == "64" else "OpenJDK Server VM"
             body += ("[ \"$1\" = -XshowSettings:properties ] && printf 'Property settings:\\n"
-                     f"    java.specification.version = {spec}\\n    java.version = {version}\\n"
+                     f"    java.specification.version = {release}\\n    java.version = {version}\\n"
                      f"    sun.arch.data.model = {model}\\n\\n' >&2\n"
                      f"printf 'openjdk version \"{version}\"\\n{vm}\\n' >&2\n")
             body += "exit 1\n" if what == "fails" else "exit 0\n"
@@ -587,10 +591,7 @@ def searching(launch, start, site, tmp_path):
     """A launcher that has just asked for a Java, in a server folder with
     eula.txt and the jar, with the Javas of found_javas() to be found: the
     session, the server folder, and what found_javas() gave."""
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    server = extracted_server(start)
     found = found_javas(tmp_path / "javas")
     s = launch(start, env={**site.env, **found[2]})
     s.menu()
@@ -665,10 +666,7 @@ def test_a_signal_during_the_search_ends_the_javas_being_checked(launch, start, 
 
 
 def test_a_full_disk_while_the_java_answer_is_saved_leaves_the_install_unfinished(launch, start, site, tmp_path):
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_bytes(EULA)
-    (server / "spigot-1.12.2.jar").write_bytes(JAR)
+    server = extracted_server(start)
     java8 = tmp_path / "a java whose path is longer than the disk has room for" / "java"
     java8.parent.mkdir()
     java8.write_text("#!/bin/sh\necho 'java version \"1.8.0_392\"' >&2\necho 'OpenJDK 64-Bit Server VM' >&2\n")

@@ -463,13 +463,13 @@ def installed_javas(build, wine_env):
         done = subprocess.run([WINE, "reg", *args], env=wine_env, capture_output=True, timeout=120)
         assert done.returncode == 0, done.stderr.decode(errors="replace")
 
-    for key, view, value, home, (spec, version, model) in INSTALLED:
+    for key, view, value, home, (release, version, model) in INSTALLED:
         wine_reg("add", key, "/v", value, "/d", home, "/f", f"/reg:{view}")
         folder = in_prefix(wine_env, home.rstrip("\\") + "\\bin")
         os.makedirs(folder)
         shutil.copy2(build / "tests" / "standins" / "java.exe", folder)
         with open(os.path.join(folder, "java.properties"), "w", newline="") as f:
-            f.write(f"    java.specification.version = {spec}\r\n    java.version = {version}\r\n"
+            f.write(f"    java.specification.version = {release}\r\n    java.version = {version}\r\n"
                     f"    sun.arch.data.model = {model}\r\n\r\n")
     os.makedirs(in_prefix(wine_env, JAVAPATH))
     shutil.copy2(build / "tests" / "standins" / "java.exe", in_prefix(wine_env, JAVAPATH))

@@ -58,13 +58,13 @@ int main(int argc, char** argv) {
                 std::fwrite(chunk, 1, got, stderr);
             std::fclose(properties);
         } else {
-            std::string spec = version.compare(0, 2, "1.") == 0
-                                   ? version.substr(0, 3)
-                                   : version.substr(0, version.find('.'));
+            std::string release = version.compare(0, 2, "1.") == 0
+                                      ? version.substr(0, 3)
+                                      : version.substr(0, version.find('.'));
             std::fprintf(stderr,
                          "    java.specification.version = %s\n    java.version = %s\n"
                          "    sun.arch.data.model = 64\n\n",
-                         spec.c_str(), version.c_str());
+                         release.c_str(), version.c_str());
         }
     }
     if (settings || (argc == 2 && std::strcmp(argv[1], "-version") == 0)) {

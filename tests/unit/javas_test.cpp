@@ -13,10 +13,10 @@ namespace {
 
 // What a Java prints for -XshowSettings:properties -version, trimmed to the
 // lines that matter and a neighbour each.
-std::string settings(const std::string& spec, const std::string& version, const std::string& model,
-                     const std::string& end = "\n") {
+std::string settings(const std::string& release, const std::string& version,
+                     const std::string& model, const std::string& end = "\n") {
     std::string text = "Property settings:" + end + "    java.home = /opt/j" + end;
-    if (!spec.empty()) text += "    java.specification.version = " + spec + end;
+    if (!release.empty()) text += "    java.specification.version = " + release + end;
     if (!version.empty()) text += "    java.version = " + version + end;
     if (!model.empty()) text += "    sun.arch.data.model = " + model + end;
     return text + "    user.name = x" + end + end + "openjdk version \"" + version + "\"" + end;
@@ -35,8 +35,7 @@ TEST(ReadSettings, TakesVersionAndDataModel) {
         {settings("17", "17.0.9", "64"), true, 17, true},
         {settings("1.8", "1.8.0_391", "32"), true, 8, false},
         {settings("21", "21", "32", "\r\n"), true, 21, false}, // Windows line ends
-        {settings("", "1.8.0_202", "64"), true, 8,
-         true}, // the version when the specification is missing
+        {settings("", "1.8.0_202", "64"), true, 8, true}, // the version when the release is missing
         {settings("11", "", "") + "OpenJDK 64-Bit Server VM", true, 11,
          true}, // no data model: the VM's name
         {settings("1.8", "1.8.0_111", ""), true, 8, false},
