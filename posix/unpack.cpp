@@ -225,6 +225,9 @@ bool extract_into(const std::string& zip, const fs::path& stage) {
         return false;
     }
     reader out(archive_write_disk_new(), archive_write_free);
+    // Without ARCHIVE_EXTRACT_PERM each entry keeps the Unix mode it carries
+    // less the umask and the set-id bits, as unzip and bsdtar do for a user:
+    // the programs of a Java runtime stay programs.
     archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME |
                                                   ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                                                   ARCHIVE_EXTRACT_SECURE_NODOTDOT);

@@ -128,6 +128,25 @@ def test_missing_destination_is_created_with_a_normal_mode(build, tmp_path):
     assert stat.S_IMODE(os.stat(tmp_path / "new/dest").st_mode) == 0o777 & ~current_umask()
 
 
+def test_entries_keep_their_unix_modes(build, tmp_path):
+    # The mode each entry carries (None: made on Windows, none), and what it
+    # gets: the umask and the set-id bits go.
+    modes = {"bin/java": (0o100755, 0o755), "lib/": (0o40700, 0o700), "lib/secret": (0o100600, 0o600),
+             "bin/setuid": (0o104755, 0o755), "README": (None, 0o666)}
+    entries = []
+    for name, (mode, _) in modes.items():
+        info = zipfile.ZipInfo("jre/" + name)
+        # Windows tools write the DOS attributes only (0x20: archive).
+        info.create_system, info.external_attr = (0, 0x20) if mode is None else (3, mode << 16)
+        entries.append((info, None if name.endswith("/") else b"#!/bin/sh\n"))
+    make_zip(tmp_path / "a.zip", entries)
+    done = expand(build, tmp_path, "a.zip", ".\\java8")
+    assert done.returncode == 0, done.stderr.decode()
+    for name, (_, want) in modes.items():
+        got = stat.S_IMODE(os.stat(tmp_path / "java8" / "jre" / name).st_mode)
+        assert got == want & ~current_umask(), name
+
+
 def current_umask():
     mask = os.umask(0)
     os.umask(mask)
