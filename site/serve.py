@@ -1,24 +1,35 @@
 #!/usr/bin/env python3
-"""The local distribution site: builds the demo server archive and serves it
-over HTTPS on 127.0.0.1, with a certificate made on first use with openssl.
+"""The local distribution site: builds the demo server archive and the Java
+archives and serves them over HTTPS on 127.0.0.1, with a certificate made on
+first use with openssl.
 
-    site/serve.py [--port 8443] [--dir build/site]
-    site/serve.py --dir DIR --build-only     the files and the certificate
-    site/serve.py --dir DIR --sha256         the files; prints the archive's SHA-256
+    site/serve.py [--port 8443] [--dir build/site] [--cache DIR]
+    site/serve.py --dir DIR --build-only            the files and the certificate
+    site/serve.py --dir DIR --sha256 [FILE ...]     those files (by default the
+                                                    server archive); prints the
+                                                    SHA-256 of each, one a line
 
-The archive is at https://127.0.0.1:PORT/tarnwick/server/1.12.2.zip; the
+The archive is at https://127.0.0.1:PORT/tarnwick/server/1.12.2.zip, the Java
+archives at tarnwick/java/8/linux-x64.zip and windows-x64.zip; the
 certificate to trust (CURL_CA_BUNDLE) is DIR/cert.pem. The site is the
 folder DIR/www, static files any web server can serve (nginx.conf beside this
-script does): the archive, and SHA256SUMS beside it. The archive is the same
-bytes on every build with the same JDK: its entries and the jar's are stored
-uncompressed, in a fixed order, with fixed dates."""
+script does): the archives, and SHA256SUMS beside them. The server archive is
+the same bytes on every build with the same JDK: its entries and the jar's
+are stored uncompressed, in a fixed order, with fixed dates. The Linux Java
+archive is a runtime that jlink makes from the machine's JDK with the modules
+the demo server needs (jdeps), kept in the --cache folder (by default DIR)
+until the JDK or the server changes; its entries are deflated, in a fixed
+order, with fixed dates and their Unix modes. The demo site has no Java for
+Windows: windows-x64.zip holds a folder with a README that says so."""
 import argparse
 import email.utils
 import hashlib
 import http.server
 import os
 import re
+import shutil
 import ssl
+import stat
 import subprocess
 import sys
 import tempfile
@@ -26,6 +37,8 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARCHIVE = "tarnwick/server/1.12.2.zip"
+LINUX_JAVA = "tarnwick/java/8/linux-x64.zip"
+WINDOWS_JAVA = "tarnwick/java/8/windows-x64.zip"
 
 
 def certificate(folder):
@@ -76,27 +89,123 @@ def server_jar(folder):
     return jar
 
 
-def build(folder):
-    """The site's files in folder/www: the demo archive, eula.txt and
-    spigot-1.12.2.jar at its top, and SHA256SUMS beside it. Returns the
-    folder and the archive's SHA-256."""
-    www = os.path.join(folder, "www")
-    target = os.path.join(www, ARCHIVE)
-    os.makedirs(os.path.dirname(target), exist_ok=True)
+def server_archive(folder, target, cache):
+    """The demo archive: eula.txt and spigot-1.12.2.jar at its top."""
     jar = server_jar(folder)
-    with zipfile.ZipFile(target + ".tmp", "w") as z:
+    with zipfile.ZipFile(target, "w") as z:
         with open(os.path.join(HERE, "demo", "eula.txt"), "rb") as f:
             add(z, "eula.txt", f.read())
         with open(jar, "rb") as f:
             add(z, "spigot-1.12.2.jar", f.read())
-    with open(target + ".tmp", "rb") as f:
-        digest = hashlib.sha256(f.read()).hexdigest()
-    os.replace(target + ".tmp", target)
-    sums = os.path.join(os.path.dirname(target), "SHA256SUMS")
-    with open(sums + ".tmp", "w") as f:
-        f.write(f"{digest}  {os.path.basename(target)}\n")
-    os.replace(sums + ".tmp", sums)
-    return www, digest
+
+
+def runtime(folder, cache):
+    """The Java runtime jlink makes from the machine's JDK (the one whose
+    javac builds the server) with the modules the server needs: its folder,
+    and the Java version it is. Kept in cache, made again when the JDK or the
+    server changes."""
+    jar = server_jar(folder)
+    jlink = os.path.realpath(shutil.which("jlink") or sys.exit("jlink (a JDK) is needed for the Java archive"))
+    jdk = os.path.dirname(os.path.dirname(jlink))
+    with open(os.path.join(jdk, "release"), "rb") as f:
+        release = f.read()
+    with open(jar, "rb") as f:
+        key = hashlib.sha256(jlink.encode() + b"\0" + release + b"\0" + f.read()).hexdigest()
+    image, stamp = os.path.join(cache, "runtime"), os.path.join(cache, "runtime.key")
+    version = re.search(rb'^JAVA_VERSION="([^"]+)"', release, re.M).group(1).decode()
+    if os.path.isdir(image) and os.path.exists(stamp):
+        with open(stamp) as f:
+            if f.read() == key:
+                return image, version
+    modules = subprocess.run([os.path.join(jdk, "bin", "jdeps"), "--print-module-deps", jar], check=True,
+                             capture_output=True, text=True).stdout.strip()
+    made = image + ".new"
+    shutil.rmtree(made, ignore_errors=True)
+    subprocess.run([jlink, "--add-modules", modules, "--strip-debug", "--no-header-files", "--no-man-pages",
+                    "--output", made], check=True, stdout=subprocess.DEVNULL)
+    shutil.rmtree(image, ignore_errors=True)
+    os.replace(made, image)
+    with open(stamp, "w") as f:
+        f.write(key)
+    return image, version
+
+
+def add_tree(z, top, folder):
+    """Adds folder to z as the folder top, deflated, in name order, each entry
+    with the fixed date and its Unix mode (a program's executable bit kept)."""
+    names = [""]
+    for base, dirs, files in os.walk(folder):
+        rel = os.path.relpath(base, folder)
+        names += [os.path.normpath(os.path.join(rel, n)) for n in dirs + files]
+    for name in sorted(names):
+        path = os.path.join(folder, name)
+        st = os.lstat(path)
+        entry = zipfile.ZipInfo((top + "/" + name.replace(os.sep, "/")).rstrip("/") +
+                                ("/" if stat.S_ISDIR(st.st_mode) else ""), date_time=FIXED_DATE)
+        entry.create_system = 3
+        mode = 0o755 if stat.S_ISDIR(st.st_mode) or st.st_mode & 0o111 else 0o644
+        entry.external_attr = (stat.S_IFMT(st.st_mode) | mode) << 16
+        if stat.S_ISDIR(st.st_mode):
+            z.writestr(entry, b"")
+            continue
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        if stat.S_ISLNK(st.st_mode):
+            entry.external_attr = (stat.S_IFLNK | 0o777) << 16
+            z.writestr(entry, os.readlink(path).encode())
+            continue
+        with open(path, "rb") as f:
+            z.writestr(entry, f.read())
+
+
+def linux_java(folder, target, cache):
+    """A Java for the Linux build: the runtime, in one folder named for its
+    version, as the vendors' archives hold theirs."""
+    image, version = runtime(folder, cache)
+    with zipfile.ZipFile(target, "w") as z:
+        add_tree(z, f"jre-{version}", image)
+
+
+WINDOWS_README = b"""This demo site publishes no Java for Windows.\r
+A release puts an OpenJDK 8 JRE zip for x64 at tarnwick/java/8/windows-x64.zip\r
+and builds the launcher with VELLOMAR_JAVA_SHA256 set to its SHA-256.\r
+"""
+
+
+def windows_java(folder, target, cache):
+    """The demo's stand-in for a Java for the Windows build: one folder with
+    a README, which the launcher finds no Java in."""
+    with zipfile.ZipFile(target, "w") as z:
+        add(z, "no-java-for-windows/README.txt", WINDOWS_README)
+
+
+# What the site publishes, and how each is made.
+FILES = {ARCHIVE: server_archive, LINUX_JAVA: linux_java, WINDOWS_JAVA: windows_java}
+
+
+def build(folder, names=FILES, cache=None):
+    """The site's files in folder/www: those named (every file by default),
+    and SHA256SUMS beside them, which lists the files of its folder. Returns
+    the folder and the SHA-256 of each file, by name."""
+    www = os.path.join(folder, "www")
+    digests = {}
+    for name in names:
+        target = os.path.join(www, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        FILES[name](folder, target + ".tmp", cache or folder)
+        with open(target + ".tmp", "rb") as f:
+            digests[name] = hashlib.sha256(f.read()).hexdigest()
+        os.replace(target + ".tmp", target)
+    for sums in sorted({os.path.dirname(name) for name in names}):
+        listed = sorted(n for n in FILES if os.path.dirname(n) == sums and os.path.exists(os.path.join(www, n)))
+        path = os.path.join(www, sums, "SHA256SUMS")
+        with open(path + ".tmp", "w") as f:
+            for name in listed:
+                if name not in digests:
+                    with open(os.path.join(www, name), "rb") as g:
+                        digests[name] = hashlib.sha256(g.read()).hexdigest()
+                f.write(f"{digests[name]}  {os.path.basename(name)}\n")
+        os.replace(path + ".tmp", path)
+    return www, digests
 
 
 def byte_range(header, total):
@@ -149,15 +258,20 @@ def main():
     parser.add_argument("--port", type=int, default=8443)
     parser.add_argument("--dir", default=os.path.join(HERE, "..", "build", "site"))
     parser.add_argument("--build-only", action="store_true", help="build the files and the certificate, then stop")
-    parser.add_argument("--sha256", action="store_true", help="build the files, print the archive's SHA-256, stop")
+    parser.add_argument("--sha256", nargs="*", metavar="FILE", choices=list(FILES),
+                        help="build the files named (by default the server archive), print their SHA-256s, stop")
+    parser.add_argument("--cache", help="where the Java runtime made by jlink is kept (by default --dir)")
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     os.makedirs(folder, exist_ok=True)
-    if args.sha256:
-        print(build(folder)[1])
+    cache = os.path.abspath(args.cache) if args.cache else folder
+    if args.sha256 is not None:
+        names = args.sha256 or [ARCHIVE]
+        digests = build(folder, names, cache)[1]
+        print("\n".join(digests[name] for name in names))
         return
     cert, key = certificate(folder)
-    www = build(folder)[0]
+    www = build(folder, cache=cache)[0]
     if args.build_only:
         return
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
