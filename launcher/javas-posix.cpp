@@ -144,6 +144,12 @@ void take(child& c, std::string& printed) {
 
 } // namespace
 
+std::string java_of(const std::string& home) {
+    found_so_far found;
+    add_home(found, home);
+    return found.paths.empty() ? "" : found.paths.front();
+}
+
 std::vector<std::string> java_candidates() {
     found_so_far found;
     add_home(found, env("JAVA_HOME"));
@@ -158,6 +164,7 @@ std::vector<std::string> java_candidates() {
         add_homes_in(found, home + "/.sdkman/candidates/java");
         add_homes_in(found, home + "/.jdks");
     }
+    if (access(downloaded_archive, F_OK) != 0) add_homes_in(found, downloaded_javas);
     return found.paths;
 }
 

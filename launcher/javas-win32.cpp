@@ -219,6 +219,12 @@ bool take(child& c, std::string& printed) {
 
 } // namespace
 
+std::string java_of(const std::string& home) {
+    found_so_far found;
+    add_home(found, home);
+    return found.paths.empty() ? "" : found.paths.front();
+}
+
 std::vector<std::string> java_candidates() {
     found_so_far found;
     add_home(found, env("JAVA_HOME"));
@@ -244,6 +250,8 @@ std::vector<std::string> java_candidates() {
     }
     std::string profile = folder_of(env("USERPROFILE"));
     if (!profile.empty()) add_homes_in(found, profile + "\\.jdks");
+    if (GetFileAttributesA(downloaded_archive) == INVALID_FILE_ATTRIBUTES)
+        add_homes_in(found, downloaded_javas);
     return found.paths;
 }
 

@@ -52,6 +52,18 @@ std::string env(const char* name);
 // entries are left out.
 std::vector<std::string> path_entries(const std::string& path, char separator);
 
+// The folder of the working folder (current at the Java prompt) where the
+// launcher installs the Java it downloads, one Java's folder inside it; and
+// the archive it comes in, which is removed once the Java is installed, so
+// that while it is there the folder's Java is not taken for one.
+constexpr const char* downloaded_javas = "java8";
+constexpr const char* downloaded_archive = "java8.zip";
+
+// The program of the Java whose own folder is home (its bin/java, or a JDK
+// 8's jre/bin/java), named as the list names it; empty when it has none
+// (platform part).
+std::string java_of(const std::string& home);
+
 // The programs to check, in the order they were found, one for each real
 // file (platform part).
 std::vector<std::string> java_candidates();

@@ -45,15 +45,23 @@ std::string archive_address(const std::string& site) {
     return site + "/tarnwick/server/1.12.2.zip";
 }
 
+std::string java_address(const std::string& site) {
+#ifdef _WIN32
+    return site + "/tarnwick/java/8/windows-x64.zip";
+#else
+    return site + "/tarnwick/java/8/linux-x64.zip";
+#endif
+}
+
 void trying(const std::vector<std::string>& list, std::size_t at) {
     if (list.size() > 1)
         print("正在尝试第 " + int_string(static_cast<int>(at + 1)) + " 个站点（共 " +
               int_string(static_cast<int>(list.size())) + " 个）：" + list[at] + "\n");
 }
 
-std::string published_sha256() {
-    const char* named = std::getenv("VELLOMAR_ARCHIVE_SHA256");
-    std::string text = named ? named : VELLOMAR_ARCHIVE_SHA256;
+std::string published_sha256(const char* variable, const char* setting) {
+    const char* named = std::getenv(variable);
+    std::string text = named ? named : setting;
     std::string digits;
     for (char c : text)
         if (c != ' ' && c != '\t')
@@ -61,9 +69,16 @@ std::string published_sha256() {
     return digits;
 }
 
-bool verified(const std::string& file, const std::string& partial) {
+std::string archive_sha256() {
+    return published_sha256("VELLOMAR_ARCHIVE_SHA256", VELLOMAR_ARCHIVE_SHA256);
+}
+
+std::string java_sha256() {
+    return published_sha256("VELLOMAR_JAVA_SHA256", VELLOMAR_JAVA_SHA256);
+}
+
+bool verified(const std::string& file, const std::string& partial, const std::string& expected) {
     if (!file_check(file)) return false;
-    std::string expected = published_sha256();
     if (expected.empty()) return true;
     std::string found = sha256_file(file);
     if (found == expected) return true;

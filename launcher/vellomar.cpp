@@ -3,6 +3,7 @@
 
 #include "backup.h"
 #include "install.h"
+#include "java8.h"
 #include "javas.h"
 #include "paths.h"
 #include "sites.h"
@@ -115,7 +116,7 @@ bool fetch() {
             std::int64_t had = file_size(partial);
             trying(hosts, at);
             downloads(".\\", archive_address(hosts[at]), "1.12.2.zip");
-            if (verified("1.12.2.zip", partial)) continue;
+            if (verified("1.12.2.zip", partial, archive_sha256())) continue;
             if (!archive_removed()) return false;
             // An attempt that brought bytes met a link that drops, not a site
             // that does not answer: the pauses start over at the first.
@@ -160,10 +161,20 @@ bool accepted(int major, bool wide) {
 // in java as typed; the Javas found on the machine are listed first, and a
 // number chooses one of them. Each typed answer runs with " -version" in the
 // server folder, where the start runs it, and its user sees which Java it
-// is. False at end of input.
+// is. Without a 64-bit Java 8 on the machine, one is offered for download
+// first. False at end of input.
 bool choose_java() {
     shell("cls");
     std::vector<java_found> found = find_javas();
+    java_found got;
+    if (java8_installed(found, got, title)) {
+        if (accepted(got.major, got.wide)) {
+            java = word(got.path);
+            return true;
+        }
+        found.push_back(got);
+        order(found);
+    }
     print(list_text(found));
     for (;;) {
         print("请输入Java(Java8)的路径(java.exe):");

@@ -271,15 +271,56 @@ def term_env(extra):
     return env
 
 
+# What a 64-bit Java 8 prints for -version, to standard error.
+JAVA8_VERSION = ('openjdk version "1.8.0_392"\n'
+                 "OpenJDK Runtime Environment (Temurin)(build 1.8.0_392-b08)\n"
+                 "OpenJDK 64-Bit Server VM (Temurin)(build 25.392-b08, mixed mode)\n")
+
+
+def java8_standin(home, log=None):
+    """Writes home/bin/java, a program that answers -version and
+    -XshowSettings:properties -version as a 64-bit Java 8 does and runs
+    anything else (the server) with the machine's Java; with log, each call
+    appends "FOLDER|ARGUMENTS" to it. Returns its path."""
+    real = os.path.realpath(shutil.which("java"))
+    settings = ["Property settings:", "    file.encoding = UTF-8", "    file.separator = /",
+                '    java.home = $(cd "$(dirname "$0")/.." && pwd)', "    java.specification.version = 1.8",
+                "    java.vendor = Temurin", "    java.version = 1.8.0_392", "    java.vm.name = OpenJDK 64-Bit Server VM",
+                "    os.arch = amd64", "    os.name = Linux", "    sun.arch.data.model = 64", ""]
+    quoted = " ".join(f'"{line}"' for line in settings)
+    version = " ".join(f"'{line}'" for line in JAVA8_VERSION.splitlines())
+    program = home / "bin" / "java"
+    program.parent.mkdir(parents=True)
+    program.write_text("#!/bin/sh\n"
+                       + (f"printf '%s|%s\\n' \"$(pwd)\" \"$*\" >> '{log}'\n" if log else "")
+                       + f'case "$*" in\n'
+                       f"-version) printf '%s\\n' {version} >&2; exit 0 ;;\n"
+                       f"'-XshowSettings:properties -version') printf '%s\\n' {quoted} {version} >&2; exit 0 ;;\n"
+                       f"esac\nexec '{real}' \"$@\"\n")
+    program.chmod(0o755)
+    return program
+
+
+@pytest.fixture(scope="session")
+def java8_home(tmp_path_factory):
+    """The folder of a 64-bit Java 8 for the launchers under test to find."""
+    home = tmp_path_factory.mktemp("java8-home")
+    java8_standin(home)
+    return home
+
+
 @pytest.fixture
-def launch(build, tmp_path):
-    """Starts the Linux launcher in a pseudo-terminal, with the start folder as current directory."""
+def launch(build, tmp_path, java8_home):
+    """Starts the Linux launcher in a pseudo-terminal, with the start folder as
+    current directory. It finds a 64-bit Java 8 (JDK_HOME), as on a machine
+    that has one: the offer of one to download comes only where a test asks
+    for it, with JDK_HOME empty."""
     sessions = []
 
     def spawn(folder, env=None, preexec=None):
         modes_file = tmp_path / f"modes-before-{len(sessions)}.pickle"
         child, log = spawn_in_pty(build / "vellomar", modes_file=modes_file, cwd=str(folder), preexec=preexec,
-                                  env=term_env({"LANG": "C.UTF-8", **(env or {})}))
+                                  env=term_env({"LANG": "C.UTF-8", "JDK_HOME": str(java8_home), **(env or {})}))
         session = Session(child, log, modes_file)
         sessions.append(session)
         return session
@@ -308,7 +349,8 @@ def demo_archive(tmp_path_factory):
     """The demo server archive of the local distribution site, as bytes."""
     folder = tmp_path_factory.mktemp("demo-site")
     site = pathlib.Path(__file__).resolve().parents[2] / "site" / "serve.py"
-    subprocess.run(["/usr/bin/python3", str(site), "--dir", str(folder), "--build-only"], check=True, timeout=120)
+    subprocess.run(["/usr/bin/python3", str(site), "--dir", str(folder), "--sha256"], check=True, timeout=120,
+                   stdout=subprocess.DEVNULL)
     return (folder / "www" / "tarnwick" / "server" / "1.12.2.zip").read_bytes()
 
 

@@ -60,7 +60,7 @@ def tree(folder):
 
 
 def test_deb_unpacked_in_a_scratch_root_runs_in_the_users_own_start_folder(deb, root, tmp_path, version, dist_site,
-                                                                            demo_archive):
+                                                                            demo_archive, java8_home):
     assert (field(deb, "Package"), field(deb, "Version"), field(deb, "Architecture")) == ("vellomar", version, "amd64")
     # The libraries the programs link, as shlibdeps found them.
     depends = [part.split()[0] for part in field(deb, "Depends").split(",")]
@@ -79,7 +79,7 @@ def test_deb_unpacked_in_a_scratch_root_runs_in_the_users_own_start_folder(deb, 
 
     def run(env):
         child, log = spawn_in_pty(command, cwd=str(elsewhere), timeout=30,
-                                  env=term_env({"LANG": "C.UTF-8", "HOME": str(home), **env}))
+                                  env=term_env({"LANG": "C.UTF-8", "HOME": str(home), "JDK_HOME": str(java8_home), **env}))
         sessions.append(child)
         s = Session(child, log, timeout=30)
         s.menu()

@@ -19,19 +19,22 @@ import pytest
 from conftest import ARCHIVE
 
 SITE = pathlib.Path(__file__).resolve().parents[2] / "site"
+JAVA = "tarnwick/java/8/linux-x64.zip"
 NGINX = "/usr/sbin/nginx"
 
 
-def build_site(folder):
-    """The site's files and certificate in folder, as site/serve.py makes them."""
-    subprocess.run(["/usr/bin/python3", str(SITE / "serve.py"), "--dir", str(folder), "--build-only"], check=True,
-                   timeout=120)
+def build_site(folder, build):
+    """The site's files and certificate in folder, as site/serve.py makes them;
+    the Java runtime that jlink made when the build was configured is taken
+    from the build's site, as long as the JDK has not changed since."""
+    subprocess.run(["/usr/bin/python3", str(SITE / "serve.py"), "--dir", str(folder), "--build-only",
+                    "--cache", str(build / "site")], check=True, timeout=120)
     return folder
 
 
 @pytest.fixture(scope="module")
-def site_folder(tmp_path_factory):
-    return build_site(tmp_path_factory.mktemp("site"))
+def site_folder(tmp_path_factory, build):
+    return build_site(tmp_path_factory.mktemp("site"), build)
 
 
 def free_port():
@@ -182,15 +185,27 @@ def install(launch, start, env, timeout=60):
 
 
 def test_two_builds_of_the_site_are_the_same_bytes(site_folder, tmp_path, build):
-    again = build_site(tmp_path / "again")
-    first, second = (f / "www" / ARCHIVE for f in (site_folder, again))
-    assert first.read_bytes() == second.read_bytes()
-    digest = hashlib.sha256(first.read_bytes()).hexdigest()
-    assert (first.parent / "SHA256SUMS").read_text() == f"{digest}  1.12.2.zip\n"
-    assert subprocess.run(["sha256sum", "--check", "--status", "SHA256SUMS"], cwd=second.parent).returncode == 0
-    # What the build checks by default is this archive.
+    again = build_site(tmp_path / "again", build)
     cache = (build / "CMakeCache.txt").read_text()
-    assert f"VELLOMAR_ARCHIVE_SHA256:STRING={digest}\n" in cache
+    for name, pin, beside in [(ARCHIVE, "ARCHIVE", ["1.12.2.zip"]),
+                              (JAVA, "JAVA", ["linux-x64.zip", "windows-x64.zip"])]:
+        first, second = (f / "www" / name for f in (site_folder, again))
+        assert first.read_bytes() == second.read_bytes()
+        digest = hashlib.sha256(first.read_bytes()).hexdigest()
+        sums = (first.parent / "SHA256SUMS").read_text().splitlines()
+        assert [line.split("  ")[1] for line in sums] == beside and f"{digest}  {first.name}" in sums
+        assert subprocess.run(["sha256sum", "--check", "--status", "SHA256SUMS"], cwd=second.parent).returncode == 0
+        # What the build checks by default is this archive.
+        assert f"VELLOMAR_{pin}_SHA256:STRING={digest}\n" in cache
+    # The runtime: in one folder, in name order, with the fixed date, its
+    # programs executable.
+    with zipfile.ZipFile(site_folder / "www" / JAVA) as z:
+        entries = z.infolist()
+    names = [e.filename for e in entries]
+    top = names[0]
+    assert names == sorted(names) and all(n.startswith(top) for n in names) and top.endswith("/")
+    assert {e.date_time for e in entries} == {(2024, 1, 1, 0, 0, 0)}
+    assert oct(next(e for e in entries if e.filename == top + "bin/java").external_attr >> 16) == "0o100755"
 
 
 def test_key_1_installs_from_nginx(launch, start, nginx, site_folder):
@@ -201,6 +216,34 @@ def test_key_1_installs_from_nginx(launch, start, nginx, site_folder):
     assert (work / "1.12.2.zip").read_bytes() == archive
     assert (work / "1.12.2" / "eula.txt").exists() and (work / "1.12.2" / "spigot-1.12.2.jar").exists()
     assert server.log() == [(200, len(archive), "-")]
+
+
+def test_the_demo_java_installs_from_nginx(launch, start, nginx, site_folder):
+    server = nginx()
+    (start / "vellomar" / "1.12.2").mkdir(parents=True)
+    for name in ("eula.txt", "spigot-1.12.2.jar"):
+        (start / "vellomar" / "1.12.2" / name).write_text("extracted before\n")
+    # No Java 8 to be found: the offer comes, and the runtime published is the
+    # one the build checks for by default, Java 17 as it says.
+    s = launch(start, env={"VELLOMAR_DIST_HOST": server.host, "CURL_CA_BUNDLE": str(site_folder / "cert.pem"),
+                           "JDK_HOME": ""})
+    s.menu()
+    s.child.send("1")
+    s.child.sendline("1")
+    assert "要从分发站点下载Java8（64位）吗？" in s.notice()
+    s.child.send("y")
+    assert "找到的Java版本是17，此服务器需要Java8。" in s.notice()
+    s.child.send("y")
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    archive = (site_folder / "www" / JAVA).read_bytes()
+    assert server.log() == [(200, len(archive), "-")]
+    with zipfile.ZipFile(site_folder / "www" / JAVA) as z:
+        top = z.namelist()[0]
+    java = start / "vellomar" / "java8" / top / "bin" / "java"
+    assert (start / "vellomar" / "1.12.2" / "java").read_bytes() == f"{java} \n".encode()
+    assert sorted(p.name for p in (start / "vellomar").iterdir()) == ["1.12.2", "java8"]
 
 
 def test_a_download_cut_part_way_resumes_from_nginx(launch, start, nginx, site_folder, tmp_path):

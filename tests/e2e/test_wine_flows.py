@@ -309,7 +309,9 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     folder.mkdir(parents=True)
     shutil.copy2(tmp_path / "Java 8" / "bin" / "java.exe", folder / "java.exe")
     typed = f'"{windows_path(folder / "java.exe")}"'
-    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_VERSION": "17.0.9"})
+    # A 64-bit Java 8 to be found, so that none is offered for download.
+    (tmp_path / "Java 8" / "bin" / "java.properties").write_text(JAVA8_PROPERTIES, newline="")
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_VERSION": "17.0.9", "JAVA_HOME": windows_path(tmp_path / "Java 8")})
     s.menu()
     s.child.send("2")
     s.child.expect_exact("请输入要启动的服务器的编号:")
@@ -330,6 +332,50 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert line == typed.encode("gbk") + b" -version "
     assert ran_in.lower() == windows_path(server).lower().encode("gbk")
     assert "服务器正在运行" not in strip_escapes(s.output)
+
+
+# What the stand-in java.exe says of itself when this file is beside it: a
+# 64-bit Java 8.
+JAVA8_PROPERTIES = ("    java.specification.version = 1.8\r\n    java.version = 1.8.0_392\r\n"
+                    "    sun.arch.data.model = 64\r\n\r\n")
+
+
+def test_a_java_8_is_downloaded_for_whoever_has_none_under_wine(launch_wine, make_start, build, standins, display,
+                                                                 tmp_path):
+    env, logs, _ = standins
+    start = make_start("开始 文件夹")
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    # What the download brings, and what its extraction leaves: a Java 8 in
+    # one folder.
+    payload = tmp_path / "Java archive"
+    (payload / "jdk8u392-b08-jre" / "bin").mkdir(parents=True)
+    shutil.copy2(build / "tests" / "standins" / "java.exe", payload / "jdk8u392-b08-jre" / "bin")
+    (payload / "jdk8u392-b08-jre" / "bin" / "java.properties").write_text(JAVA8_PROPERTIES, newline="")
+    archive = tmp_path / "java8.zip"
+    archive.write_bytes(b"stands for the Java archive")
+    # The one Java found, on PATH, is a Java 17.
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_VERSION": "17.0.9", "VELLOMAR_PS_ARCHIVE": windows_path(archive),
+                                "VELLOMAR_PS_PAYLOAD": windows_path(payload),
+                                "VELLOMAR_JAVA_SHA256": hashlib.sha256(archive.read_bytes()).hexdigest()})
+    s.menu()
+    s.child.send("1")
+    s.child.expect_exact("请选择要安装的服务器编号(红色的那个数字):")
+    s.child.send("1\r")
+    press_enter_on_box(display, "下载服务器", s)  # Yes: download Java 8
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert logs["ps"].read_bytes() == (
+        b"powershell curl  -o java8.zip " + HOST.encode() + b"/tarnwick/java/8/windows-x64.zip\n"
+        b"powershell Expand-Archive -LiteralPath 'java8.zip' -DestinationPath '.\\java8'\n")
+    # Saved without a question, quoted as the list quotes, a path the start
+    # finds from the server folder.
+    java = windows_path(start / "vellomar" / "java8" / "jdk8u392-b08-jre" / "bin" / "java.exe")
+    assert (server / "java").read_bytes() == b'"' + java.encode("gbk") + b'" \r\n'
+    assert sorted(os.listdir(start / "vellomar")) == ["1.12.2", "java8"]
 
 
 def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):

@@ -2,8 +2,8 @@
 // appends the command line it was given, byte for byte, to the file that
 // VELLOMAR_PS_LOG names, and performs the effect the launcher relies on:
 //   curl  -o FILE URL           copies VELLOMAR_PS_ARCHIVE to FILE
-//   Expand-Archive … '…' …      copies the files of VELLOMAR_PS_PAYLOAD into
-//                               the destination
+//   Expand-Archive … '…' …      copies what VELLOMAR_PS_PAYLOAD holds into
+//                               the destination, made when missing
 //   Compress-Archive '…' '…'    writes a file at the destination, between the
 //                               last two quotes (names may hold blanks)
 // Anything else fails with status 1.
@@ -27,17 +27,21 @@ std::string unquote(std::string word) {
     return word;
 }
 
-bool copy_payload(const std::string& dest) {
-    std::string from = env("VELLOMAR_PS_PAYLOAD");
+// Copies what the folder from holds into dest, folders and all, dest made
+// when missing, as Expand-Archive makes its destination.
+bool copy_payload(const std::string& from, const std::string& dest) {
+    CreateDirectoryA(dest.c_str(), nullptr);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        ok = CopyFileA((from + "\\" + found.cFileName).c_str(),
-                       (dest + "\\" + found.cFileName).c_str(), FALSE) &&
-             ok;
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copy_payload(from + "\\" + name, dest + "\\" + name) && ok;
+        else
+            ok = CopyFileA((from + "\\" + name).c_str(), (dest + "\\" + name).c_str(), FALSE) && ok;
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return ok;
@@ -63,7 +67,7 @@ int main(int argc, char** argv) {
     if (argc >= 5 && std::strcmp(argv[1], "curl") == 0 && std::strcmp(argv[2], "-o") == 0)
         return CopyFileA(env("VELLOMAR_PS_ARCHIVE").c_str(), argv[3], FALSE) ? 0 : 1;
     if (argc >= 6 && std::strcmp(argv[1], "Expand-Archive") == 0)
-        return copy_payload(unquote(argv[5])) ? 0 : 1;
+        return copy_payload(env("VELLOMAR_PS_PAYLOAD"), unquote(argv[5])) ? 0 : 1;
     if (argc >= 3 && std::strcmp(argv[1], "Compress-Archive") == 0) {
         FILE* zip = std::fopen(last_quoted(line).c_str(), "wb");
         if (!zip) return 1;
