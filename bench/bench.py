@@ -1,11 +1,9 @@
 """Measures vellomar's download and extraction; see bench/run."""
-import json
 import os
 import pathlib
 import random
 import re
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -16,36 +14,17 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
 from dist import Site, make_certificate  # noqa: E402
 
+import timing  # noqa: E402
+
 build = pathlib.Path(sys.argv[1])
 cmd = str(build / "vellomar-cmd")
 work = pathlib.Path(tempfile.mkdtemp(prefix="vellomar-bench-"))
 results = []
 
 
-def hyperfine(name, commands, prepare, rounds=4, runs=5):
-    """Times the commands; prepare runs untimed before each run and syncs, so
-    that no run pays for the disk writes of the one before. The rounds take
-    the commands in turns of order, so that drift favours none of them; the
-    medians are over every run of every round."""
-    out = work / "hf.json"
-    times = {label: [] for label, _ in commands}
-    for round in range(rounds):
-        order = commands if round % 2 == 0 else commands[::-1]
-        args = ["hyperfine", "--warmup", "1", "--runs", str(runs), "--export-json", str(out)]
-        for label, command in order:
-            args += ["--prepare", prepare, "-n", label, command]
-        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
-        for r in json.loads(out.read_text())["results"]:
-            times[r["command"]] += r["times"]
-    medians = {label: statistics.median(t) for label, t in times.items()}
-    ours = medians["vellomar"]
-    print(f"\n{name} ({rounds * runs} runs each)")
-    for label, median in medians.items():
-        print(f"  {label:10s} median {median:8.3f} s")
-    for label, median in medians.items():
-        if label != "vellomar":
-            print(f"  ratio vellomar / {label}: {ours / median:.3f}")
-            results.append((name, label, ours / median))
+def hyperfine(name, commands, prepare):
+    for label, ratio in timing.hyperfine(name, commands, prepare).items():
+        results.append((name, label, ratio))
 
 
 def peak_rss(command, cwd):
@@ -119,7 +98,7 @@ finally:
 # demo site.
 import pexpect  # noqa: E402
 
-subprocess.run([sys.executable, str(HERE.parent / "site" / "serve.py"), "--dir", str(work / "site"), "--build-only"],
+subprocess.run([sys.executable, str(HERE.parent / "site" / "serve.py"), "--dir", str(work / "site"), "--sha256"],
                check=True)
 demo = (work / "site" / "www" / "tarnwick" / "server" / "1.12.2.zip").read_bytes()
 site = Site(cert, key)
