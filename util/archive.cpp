@@ -12,10 +12,11 @@
 
 bool system_curl() {
 #ifdef _WIN32
-    char system[MAX_PATH];
-    UINT n = GetSystemDirectoryA(system, sizeof system);
-    return n > 0 && n < sizeof system &&
-           file_kind(std::string(system, n) + "\\curl.exe") == kind::file;
+    // GetSystemDirectory is %SystemRoot%\System32, whatever the environment says.
+    char folder[MAX_PATH];
+    UINT n = GetSystemDirectoryA(folder, sizeof folder);
+    return n > 0 && n < sizeof folder &&
+           file_kind(std::string(folder, n) + "\\curl.exe") == kind::file;
 #else
     return false;
 #endif
