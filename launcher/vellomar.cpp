@@ -314,7 +314,9 @@ void start() {
     if (!may_start(title) || !back_up_world(title)) return;
     shell("title 服务器正在运行");
     traces before = traces_now();
-    explain(before, shell(java + " -jar spigot-1.12.2.jar"));
+    std::string errors;
+    int status = shell_errors(java + " -jar spigot-1.12.2.jar", errors);
+    explain(before, status, errors, newest_backup());
     mes("服务器已关闭!", title);
 }
 

@@ -359,6 +359,32 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     assert (server / "logs" / "latest.log").read_text() == failed + "\n"
 
 
+def test_what_java_says_on_standard_error_is_read_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server = start / "vellomar" / "1.12.2"
+    server.mkdir(parents=True)
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(b"PK\x03\x04 not a whole archive")
+    (server / "server.properties").write_text(f"server-port={free_port()}\n")
+    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    error = "Error: Invalid or corrupt jarfile spigot-1.12.2.jar"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_ERROR": error})
+    s.menu()
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    # The server's output is the console still; what it wrote to standard
+    # error shows, and is read.
+    wait_text(s, "console: standard output the console, standard error not")
+    wait_text(s, error)
+    wait_text(s, "服务器无法启动：服务器的 jar 文件 spigot-1.12.2.jar 已损坏，Java 无法读取它。")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert not (server / "logs").exists()
+
+
 def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
     env, logs, java = standins
     typed = f'"{java}"'
