@@ -1,7 +1,7 @@
 #pragma once
 
-// This computer's own network addresses: whether the server's server-ip is
-// one of them. Nothing is sent anywhere;
+// This computer's own network addresses: where friends reach the server, and
+// whether the server's server-ip is one of them. Nothing is sent anywhere;
 // the system's list of its interfaces is read.
 
 #include <string>
@@ -28,3 +28,10 @@ std::vector<own_address> own_addresses();
 // none of them, -1 when it is not a numeric address (a host name, which the
 // server looks up).
 int is_own(const std::string& ip, const std::vector<own_address>& addresses);
+
+// The lines that tell where friends connect to a server on port: each shown
+// IPv4 address of addresses with the port, the local network's first, or
+// only server_ip when it is set (a loopback one reachable from this computer
+// alone), and what those outside the local network need.
+std::string where_to_connect(const std::vector<own_address>& addresses,
+                             const std::string& server_ip, int port);

@@ -332,21 +332,32 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert "服务器正在运行" not in strip_escapes(s.output)
 
 
-def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
-    env, logs, java = standins
+def server_folder(start, java, jar=b"not really a jar"):
+    """The server folder as an installation leaves it, with a port of its own
+    and the stand-in as its Java; returns it and the port."""
     port = free_port()
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
     (server / "eula.txt").write_text("eula=true\n")
-    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "spigot-1.12.2.jar").write_bytes(jar)
     (server / "server.properties").write_text(f"server-port={port}\n")
     (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
-    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
-    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    return server, port
+
+
+def start_server(s):
     s.menu()
     s.child.send("2")
     s.child.expect_exact("请输入要启动的服务器的编号:")
     s.child.send("1\r")
+
+
+def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    start_server(s)
     wait_text(s, "stand-in server running")
     s.child.send("stop\r")
     # Said before the notice, which holds the launcher until it is closed;
@@ -361,18 +372,10 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
 
 def test_what_java_says_on_standard_error_is_read_under_wine(launch_wine, start, standins, display):
     env, logs, java = standins
-    server = start / "vellomar" / "1.12.2"
-    server.mkdir(parents=True)
-    (server / "eula.txt").write_text("eula=true\n")
-    (server / "spigot-1.12.2.jar").write_bytes(b"PK\x03\x04 not a whole archive")
-    (server / "server.properties").write_text(f"server-port={free_port()}\n")
-    (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
+    server, _ = server_folder(start, java, b"PK\x03\x04 not a whole archive")
     error = "Error: Invalid or corrupt jarfile spigot-1.12.2.jar"
     s = launch_wine(start, env={**env, "VELLOMAR_JAVA_ERROR": error})
-    s.menu()
-    s.child.send("2")
-    s.child.expect_exact("请输入要启动的服务器的编号:")
-    s.child.send("1\r")
+    start_server(s)
     # The server's output is the console still; what it wrote to standard
     # error shows, and is read.
     wait_text(s, "console: standard output the console, standard error not")
@@ -383,6 +386,38 @@ def test_what_java_says_on_standard_error_is_read_under_wine(launch_wine, start,
     s.child.send("3")
     s.finish()
     assert not (server / "logs").exists()
+
+
+def test_a_crashed_server_is_started_again_once_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    crashed = "[08:00:00] [Server thread/ERROR]: This crash report has been saved to: C:\\srv\\crash-1-server.txt"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": crashed, "VELLOMAR_TEST_RESTART": "1 60"})
+    start_server(s)
+    wait_text(s, "stand-in server running")
+    # Where friends connect, from GetAdaptersAddresses: the addresses `ip`
+    # lists, which Wine's adapters are.
+    listed = subprocess.run(["ip", "-o", "-4", "addr", "show", "up"], capture_output=True, text=True,
+                            check=True).stdout
+    ips = [ip for ip in re.findall(r"inet (\d+\.\d+\.\d+\.\d+)/", listed) if not ip.startswith("127.")]
+    for ip in ips:
+        assert f"{ip}:{port}" in strip_escapes(s.output)
+    assert ("朋友可以用以下地址连接服务器：" if ips else "这台电脑没有连接到网络") in strip_escapes(s.output)
+    s.child.send("stop\r")
+    wait_text(s, "服务器崩溃了。崩溃报告保存在：")
+    wait_text(s, "服务器将在 1 秒后重新启动，按任意键取消。")
+    # Started again from the Java check, and crashed again at once: not again.
+    wait_text(s, "console read: stop")
+    while strip_escapes(s.output).count("stand-in server running") < 2:
+        s.child.read_nonblocking(4096, timeout=30)
+    s.child.send("again\r")
+    wait_text(s, "服务器在上次崩溃后不到 60 秒又崩溃了，不再重新启动")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    calls = logs["java"].read_bytes().decode("gbk").splitlines()[0::2]
+    assert [c.split()[-1] for c in calls] == ["-version", "spigot-1.12.2.jar"] * 2
 
 
 def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
@@ -396,10 +431,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     beats = tmp_path / "still running"  # while it exists, the stand-in's -version never ends
     beats.write_text("")
     s = launch_wine(start, env={**env, "VELLOMAR_JAVA_HANG": windows_path(beats)})
-    s.menu()
-    s.child.send("2")
-    s.child.expect_exact("请输入要启动的服务器的编号:")
-    s.child.send("1\r")
+    start_server(s)
     wait_text(s, "该程序在 20 秒内没有结束，已将它结束。", timeout=90)
     # Ended, with cmd: it writes no more.
     size = beats.stat().st_size
