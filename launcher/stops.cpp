@@ -347,6 +347,7 @@ found_cause cause_of(std::string_view text, const std::string& report) {
     if (fatal.cause != stop_cause::none) return fatal;
     if (threads || memory) {
         found.cause = threads ? stop_cause::threads : stop_cause::memory;
+        found.name = crash.name;
         return found;
     }
     if (hung.cause != stop_cause::none) {
@@ -363,6 +364,8 @@ std::string explanation(const found_cause& found, int port, const std::string& b
     std::string needs =
         found.java > 0 ? "（需要 Java " + int_string(found.java) + " 或更高版本）" : "";
     std::string newest = backup.empty() ? "" : "最新的世界备份在 " + backup + "。\n";
+    // Out of memory in the tick loop also leaves a crash report.
+    std::string crashed = name.empty() ? "" : "崩溃报告保存在：\n" + name + "\n" + newest;
     switch (found.cause) {
     case stop_cause::port:
         return "服务器无法启动：端口 " + int_string(port) +
@@ -386,14 +389,14 @@ std::string explanation(const found_cause& found, int port, const std::string& b
     case stop_cause::memory:
         return "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java，并在Java命令中"
                "加上内存设置，例如 -Xmx2G。" +
-               new_java + "\n";
+               new_java + "\n" + crashed;
     case stop_cause::threads:
         return "服务器无法再创建线程（java.lang.OutOfMemoryError: unable to create native "
                "thread）：用完的是系统的线程数或 Java 堆以外的内存，加大 -Xmx 只会更糟。\n"
                "常见的原因是插件创建了太多线程、系统对进程或线程数的限制太低，或用的是 32 位的 "
                "Java。请更新或删除创建大量线程的插件，放宽系统的限制，或换用 64 位的 Java；Java "
                "命令中的 -Xmx 接近电脑的内存时，请把它调小。" +
-               new_java + "\n";
+               new_java + "\n" + crashed;
     case stop_cause::crash:
         if (name.empty()) return "服务器崩溃了。\n" + newest;
         return "服务器崩溃了。崩溃报告保存在：\n" + name + "\n" + newest;

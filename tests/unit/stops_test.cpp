@@ -49,7 +49,7 @@ const cause_row cause_rows[] = {
      "exception\njava.lang.OutOfMemoryError: Java heap "
      "space\n[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
      "/srv/./crash-reports/c.txt\n",
-     "/srv/crash-reports/c.txt", stop_cause::memory, "", false, 0},
+     "/srv/crash-reports/c.txt", stop_cause::memory, "/srv/crash-reports/c.txt", false, 0},
     {"[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
      "/srv/./crash-reports/c.txt \r\n",
      "", stop_cause::crash, "/srv/./crash-reports/c.txt", false, 0},
@@ -97,7 +97,7 @@ const cause_row cause_rows[] = {
     {"[12:00:00] [Server thread/ERROR]: Encountered an unexpected exception\n"
      "java.lang.OutOfMemoryError: unable to create native thread: possibly out of memory or "
      "process/resource limits reached\n",
-     "/srv/crash-reports/t.txt", stop_cause::threads, "", false, 0},
+     "/srv/crash-reports/t.txt", stop_cause::threads, "/srv/crash-reports/t.txt", false, 0},
     {"Exception in thread \"main\" java.lang.OutOfMemoryError: Java heap space\n", "",
      stop_cause::memory, "", false, 0},
     {"java.lang.OutOfMemoryError: GC overhead limit exceeded\n", "", stop_cause::memory, "", false,
@@ -208,6 +208,8 @@ TEST(Explanation, NamesWhatItKnows) {
         {cause(stop_cause::plugin, "MobFarmManager", false, 0, "CMILib"),
          "插件 MobFarmManager 加载失败：它需要的插件 CMILib 没有安装。"},
         {cause(stop_cause::threads), "加大 -Xmx 只会更糟"},
+        {cause(stop_cause::memory, "/srv/crash-reports/m.txt"),
+         "。\n崩溃报告保存在：\n/srv/crash-reports/m.txt\n", true},
         {cause(stop_cause::address, "192.0.2.1"),
          "server.properties 中的 server-ip（192.0.2.1）不是这台电脑的地址。"},
         {cause(stop_cause::no_jar, "spigot-1.12.2.jar"),
