@@ -537,24 +537,24 @@ def test_a_failed_backup_asks_whether_to_start(launch, start, installed, cause, 
 
 
 def server_fixture(tmp_path, log="", err="", status=0, crashes=0, seconds=0):
-    """A Java command that stands in for the server: asked for -version, the
-    real Java answers. As the server, it says whether its input and output are
-    the terminal and its standard error is not, sleeps the seconds, writes
-    `log` to its console and logs/latest.log, then `err` to standard error; on
-    its first `crashes` starts it then writes a crash report and names it, as
-    the server does. It ends with status. Returns its path and the file that
-    counts its starts."""
+    """A Java command that stands in for the server: asked for -version, it
+    answers as Java 8 does. As the server, it says whether its input and
+    output are the terminal and its standard error is not, writes `log` to its
+    console and logs/latest.log, then `err` to standard error. On its first
+    `crashes` starts it sleeps the seconds first, and then writes a crash
+    report and names it, as the server does. It ends with status. Returns its
+    path and the file that counts its starts."""
     runs = tmp_path / "runs"
     (tmp_path / "log.txt").write_text(log)
     (tmp_path / "err.txt").write_text(err)
     script = tmp_path / "fixture" / "java"
     script.parent.mkdir()
     script.write_text(f"""#!/bin/sh
-[ "$1" = -version ] && exec {JAVA} -version
+[ "$1" = -version ] && {{ printf 'java version "1.8.0_392"\nJava HotSpot(TM) 64-Bit Server VM\n' >&2; exit 0; }}
 n=$(( $(cat {runs} 2>/dev/null || echo 0) + 1 )); echo $n > {runs}
 [ -t 0 ] && [ -t 1 ] && ! [ -t 2 ] && echo "console: terminal; errors: not"
 mkdir -p logs crash-reports
-sleep {seconds}
+[ $n -le {crashes} ] && sleep {seconds}
 tee logs/latest.log < {tmp_path / "log.txt"}
 cat {tmp_path / "err.txt"} >&2
 if [ $n -le {crashes} ]; then
@@ -655,7 +655,7 @@ def patched_major(jar, major):
     ("too new", "Java 版本太旧，无法运行 Server（需要 Java 21 或更高版本）。"),
     ("fatal", "Java 自身出错，崩溃了（A fatal error has been detected by the Java Runtime Environment）。\n"
      "错误报告保存在：\n{server}/hs_err_pid{pid}.log"),
-])
+], ids=["missing", "damaged", "too new", "fatal"])
 def test_what_java_itself_says(launch, start, installed, jar, said):
     """The machine's Java, with the demo server's jar missing, damaged, built
     for a newer Java, or crashing."""
@@ -696,7 +696,7 @@ def test_a_crashed_server_is_started_again_until_it_crashes_at_once(launch, star
     s.child.expect_exact("服务器将在 1 秒后重新启动，按任意键取消。", timeout=30)
     # The start runs again from the Java check: the Java, the backup's line,
     # the address, the server.
-    s.child.expect_exact("openjdk version", timeout=30)
+    s.child.expect_exact('java version "1.8.0_392"', timeout=30)
     s.child.expect_exact("连接服务器：")
     s.child.expect_exact("console: terminal")
     s.child.expect_exact("服务器在上次崩溃后不到 30 秒又崩溃了，不再重新启动：它一直在崩溃，原因见上面的说明。",
