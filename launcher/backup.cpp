@@ -279,6 +279,13 @@ std::vector<std::string> expired(std::vector<std::string> names, size_t keep) {
     return names;
 }
 
+std::string newest_backup() {
+    auto names = backup_names();
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        if (!saved_fingerprint(*it).empty()) return shown_backups + *it;
+    return "";
+}
+
 bool back_up_world(const std::string& caption) {
     std::string base = level_name(read_part("server.properties"));
     if (!plain_name(base)) {

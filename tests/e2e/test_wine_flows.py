@@ -456,21 +456,32 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert "服务器正在运行" not in strip_escapes(s.output)
 
 
-def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
-    env, logs, java = standins
+def server_folder(start, java, jar=b"not really a jar"):
+    """The server folder as an installation leaves it, with a port of its own
+    and the stand-in as its Java; returns it and the port."""
     port = free_port()
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
     (server / "eula.txt").write_text("eula=true\n")
-    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "spigot-1.12.2.jar").write_bytes(jar)
     (server / "server.properties").write_text(f"server-port={port}\n")
     (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
-    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
-    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    return server, port
+
+
+def start_server(s):
     s.menu()
     s.child.send("2")
     s.child.expect_exact("请输入要启动的服务器的编号:")
     s.child.send("1\r")
+
+
+def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    start_server(s)
     wait_text(s, "stand-in server running")
     s.child.send("stop\r")
     # Said before the notice, which holds the launcher until it is closed;
@@ -481,6 +492,38 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     s.child.send("3")
     s.finish()
     assert (server / "logs" / "latest.log").read_text() == failed + "\n"
+
+
+def test_a_java_error_on_standard_error_is_read_and_the_server_started_again_under_wine(
+        launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    error = 'Exception in thread "main" java.lang.OutOfMemoryError: Java heap space'
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_ERROR": error, "VELLOMAR_TEST_RESTART": "1 60"})
+    start_server(s)
+    # Where friends connect, from GetAdaptersAddresses: the addresses `ip`
+    # lists, which are Wine's adapters.
+    listed = subprocess.run(["ip", "-o", "-4", "addr", "show", "up"], capture_output=True, text=True,
+                            check=True).stdout
+    ips = [ip for ip in re.findall(r"inet (\d+\.\d+\.\d+\.\d+)/", listed) if not ip.startswith("127.")]
+    wait_text(s, "朋友可以用以下地址连接服务器：" + "、".join(f"{ip}:{port}" for ip in ips) if ips
+              else f"这台电脑没有连接到网络，只有这台电脑上的程序可以连接服务器：127.0.0.1:{port}")
+    # The server's output is the console still; what it wrote to standard
+    # error shows, and is read.
+    wait_text(s, "console: standard output the console, standard error not")
+    wait_text(s, error)
+    wait_text(s, "服务器内存不足（java.lang.OutOfMemoryError）。")
+    wait_text(s, "服务器将在 1 秒后重新启动，按任意键取消。")
+    # Started again from the Java check, it fails again at once: not again.
+    wait_text(s, "服务器在上次崩溃后不到 60 秒又崩溃了，不再重新启动")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert strip_escapes(s.output).count(error) == 2
+    calls = logs["java"].read_bytes().decode("gbk").splitlines()[0::2]
+    assert [c.split()[-1] for c in calls] == ["-version", "spigot-1.12.2.jar"] * 2
+    assert not (server / "logs").exists()
 
 
 def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
@@ -494,10 +537,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     beats = tmp_path / "still running"  # while it exists, the stand-in's -version never ends
     beats.write_text("")
     s = launch_wine(start, env={**env, "VELLOMAR_JAVA_HANG": windows_path(beats)})
-    s.menu()
-    s.child.send("2")
-    s.child.expect_exact("请输入要启动的服务器的编号:")
-    s.child.send("1\r")
+    start_server(s)
     wait_text(s, "该程序在 20 秒内没有结束，已将它结束。", timeout=90)
     # Ended, with cmd: it writes no more.
     size = beats.stat().st_size
