@@ -81,7 +81,7 @@ try:
         # same work.
         name = "download, the demo Java archive over loopback HTTPS"
         ratios[name] = timing.hyperfine(name, [
-            ("vellomar", f"{cmd} 'powershell curl  -o java8.zip {url}'"),
+            ("vellomar", f"{cmd} 'powershell curl  -OutFile java8.zip {url}'"),
             ("curl", f"curl -s -o java8.zip {url}"),
             ("curl+sync", f"sh -c 'curl -s -o java8.zip {url} && sync java8.zip'"),
         ], prepare="sh -c 'rm -f java8.zip .java8.zip.partial; sync'", rounds=4, runs=5, shell=False, cwd=place)
