@@ -112,6 +112,10 @@ bool replace_file(std::string path, const std::string& data) {
     return made.made() && write_all(made.fd(), data) == 0 && made.commit() == 0;
 }
 
+bool move_name(std::string from, std::string to) {
+    return rename_new(native(from), native(to)) == 0;
+}
+
 kind file_kind(std::string path) {
     struct stat st;
     std::string name = native(path);

@@ -93,6 +93,11 @@ bool replace_file(std::string path, const std::string& data) {
     return false;
 }
 
+bool move_name(std::string from, std::string to) {
+    // Without MOVEFILE_REPLACE_EXISTING, a name that is taken fails the move.
+    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
+}
+
 kind file_kind(std::string path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return kind::none;
