@@ -402,10 +402,17 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
     (server / "my world_nether").mkdir()
     (server / "my world_nether" / "DIM-1.dat").write_bytes(b"nether")
     backups = start / "vellomar" / "backups"
-    old = [f"2020-01-01_00-00-0{n}" for n in range(3)]
+    # Backups of an earlier form, named in the future (the clock was set back
+    # since), and what the user keeps there under names of the same form.
+    old = [f"2099-01-01_00-00-0{n}" for n in range(3)]
     for name in old:
         (backups / name).mkdir(parents=True)
         (backups / name / "manifest.txt").write_text("0-0 \n")
+        (backups / name / "my world.zip").write_bytes(b"zip")
+    users = {"2000-01-01_00-00-00/notes.txt": b"mine", "2000-01-02_00-00-00": b"a file of mine"}
+    for name, data in users.items():
+        (backups / name).parent.mkdir(parents=True, exist_ok=True)
+        (backups / name).write_bytes(data)
     worlds = {name: files_under(server / name) for name in ("my world", "my world_nether")}
     s = launch(start)
     s.menu()
@@ -425,7 +432,7 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
     # Nothing changed: one line, and no backup.
     started_and_stopped(s)
     assert f"世界自上次备份（vellomar/backups/{first}）以来没有变化，不再备份。\r\n" in s.output
-    assert sorted(os.listdir(backups)) == old + [first]
+    assert sorted(os.listdir(backups)) == sorted(["2000-01-01_00-00-00", "2000-01-02_00-00-00", *old, first])
 
     made = []
     for change in range(2):
@@ -436,8 +443,11 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
         made.append(s.child.match.group(1))
         server_runs_then_stops(s)
         closing_notice(s)
-    # The sixth removed the oldest.
-    assert sorted(os.listdir(backups)) == old[1:] + [first] + made
+    # The sixth removed the one made first, and nothing of the user's went.
+    assert sorted(os.listdir(backups)) == sorted(["2000-01-01_00-00-00", "2000-01-02_00-00-00", *old[1:], first,
+                                                  *made])
+    assert {name: (backups / name).read_bytes() for name in users} == users
+    assert "目录名称无效" not in s.output
     leave(s)
 
 
