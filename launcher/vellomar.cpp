@@ -91,9 +91,10 @@ bool archive_removed() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// server folder holds eula.txt and the jar. False when it cannot begin: a
-// folder stands where the archive goes, or a file where the server folder
-// goes.
+// server folder holds eula.txt and the jar. False, after a notice, when
+// another try cannot mend what stands in the way: a folder where the archive
+// goes, a file where the server folder goes, a staging folder that cannot be
+// made, a server folder that cannot receive the server.
 bool fetch() {
     int wait = first_wait;
     const std::vector<std::string> hosts = sites();
@@ -106,7 +107,7 @@ bool fetch() {
             mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
             return false;
         }
-        if (!archive_removed()) return false;
+        if (!archive_removed() || !clear_stage(title)) return false;
         // Each site in turn, the next at once, below the last one's failure;
         // the pause only once every site has failed.
         for (size_t at = 0;;) {
@@ -125,7 +126,8 @@ bool fetch() {
             back_off(wait);
         }
         installing();
-        if (extract()) return true;
+        extraction how = extract(title);
+        if (how != extraction::again) return how == extraction::done;
         back_off(wait);
     }
 }
@@ -261,6 +263,7 @@ void install() {
         shell("cls");
         return;
     }
+    sweep_stage();
     if (complete()) {
         mes("您已安装了此服务器", title);
         return;

@@ -1,6 +1,7 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import ctypes
 import hashlib
 import io
 import os
@@ -55,8 +56,8 @@ def files_in(folder):
     return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-def open_install(launch, start, site):
-    s = launch(start, env=site.env)
+def open_install(launch, start, site, preexec=None):
+    s = launch(start, env=site.env, preexec=preexec)
     s.menu()
     s.child.send("1")
     s.child.expect_exact(LIST)
@@ -139,6 +140,26 @@ def unusable_file(name, how):
     return make
 
 
+def no_overrides():
+    """Runs in the child: even root is held to the files' modes from here on."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    for capability in (1, 2, 3):  # CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER
+        libc.prctl(24, capability, 0, 0, 0)  # PR_CAPBSET_DROP: gone after exec
+
+
+def stage_held(work):
+    """The staging folder's name holds what cannot be removed."""
+    (work / "1.12.2").mkdir(parents=True)
+    (work / "1.12.2" / "eula.txt").write_bytes(EULA)
+    held = work / ".1.12.2.new" / "held"
+    held.mkdir(parents=True)
+    (held / "inside.txt").write_bytes(b"kept")
+    held.chmod(0o555)
+
+
+stage_held.preexec = no_overrides
+
+
 @pytest.mark.parametrize("make, notice", [
     (complete_install, "您已安装了此服务器"),
     (archive_is_a_folder, "1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。"),
@@ -146,13 +167,14 @@ def unusable_file(name, how):
     (unusable_file("eula.txt", "folder"), "服务器文件夹中的 eula.txt 是一个文件夹。安装不会替换"),
     (unusable_file("eula.txt", "link"), "服务器文件夹中的 eula.txt 是一个指向不存在位置的链接。"),
     (unusable_file("java", "folder"), "服务器文件夹中的 java 是一个文件夹，无法在这里保存Java命令。"),
+    (stage_held, ".1.12.2.new 无法删除，安装要在这里解压服务器。请删除它后重试。"),
 ], ids=["installed", "archive is a folder", "server folder is a file", "eula.txt is a folder",
-        "eula.txt leads nowhere", "java is a folder"])
+        "eula.txt leads nowhere", "java is a folder", "staging name held"])
 def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     work = start / "vellomar"
     make(work)
     before = sorted(str(p.relative_to(work)) for p in work.rglob("*"))
-    s = open_install(launch, start, site)
+    s = open_install(launch, start, site, getattr(make, "preexec", None))
     s.child.sendline("1")
     assert re.sub(r"\s", "", notice) in s.notice()
     # Nothing returns before the notice is answered.
@@ -162,21 +184,42 @@ def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     s.menu()
     leave(s)
     assert site.requests == []
-    assert "正在安装中" not in s.output and JAVA_PROMPT not in s.output
+    assert "正在安装中" not in s.output and JAVA_PROMPT not in s.output and "安装失败" not in s.output
     assert sorted(str(p.relative_to(work)) for p in work.rglob("*")) == before
 
 
-@pytest.mark.parametrize("files, fetched, linked", [
-    ({}, True, False),
-    ({"eula.txt": EULA}, True, False),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False, False),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False, False),
-    ({"eula.txt": EULA, "server.properties": b"motd=mine\n", "world/level.dat": b"my world"}, True, False),
-    ({"eula.txt": EULA, "java": b"/old/java \n"}, True, False),
-    ({"eula.txt": EULA}, True, True),
-], ids=["server folder empty", "eula only", "eula and jar", "eula, jar and a blank java file",
-        "the user's settings and world", "an old java, no jar", "server folder is a link"])
-def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked):
+def left_over(how):
+    """What a run cut short may leave under the staging folder's name."""
+
+    def make(stage):
+        if how == "file":
+            stage.write_bytes(b"left")
+        elif how == "link":
+            stage.symlink_to("nowhere")
+        elif how == "folder":
+            (stage / "eula.txt").mkdir(parents=True)
+            (stage / "spigot-1.12.2.jar").write_bytes(b"half")
+
+    return make
+
+
+@pytest.mark.parametrize("files, fetched, linked, left", [
+    ({}, True, False, None),
+    ({"eula.txt": EULA}, True, False, None),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False, False, None),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False, False, "folder"),
+    ({"eula.txt": EULA, "server.properties": b"motd=mine\n", "world/level.dat": b"my world"}, True, False, None),
+    ({"eula.txt": EULA, "java": b"/old/java \n"}, True, False, None),
+    ({"eula.txt": EULA}, True, True, None),
+    ({"eula.txt": EULA}, True, False, "file"),
+    ({"eula.txt": EULA}, True, False, "link"),
+    ({"eula.txt": EULA}, True, True, "folder"),
+], ids=["server folder empty", "eula only", "eula and jar", "eula, jar, a blank java file and a staging folder left",
+        "the user's settings and world", "an old java, no jar", "server folder is a link",
+        "a file left as the staging folder", "a link that leads nowhere as the staging folder",
+        "server folder a link, a staging folder left"])
+def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked,
+                                                left):
     served = site.files[ARCHIVE] = with_settings(demo_archive)
     site.env["VELLOMAR_ARCHIVE_SHA256"] = hashlib.sha256(served).hexdigest()
     server = start / "vellomar" / "1.12.2"
@@ -189,11 +232,14 @@ def test_an_unfinished_installation_is_finished(launch, start, site, demo_archiv
     for name, data in files.items():
         (folder / name).parent.mkdir(exist_ok=True)
         (folder / name).write_bytes(data)
+    left_over(left)(start / "vellomar" / ".1.12.2.new")
     s = open_install(launch, start, site)
     s.child.sendline("1")
     answer_java(s)
     leave(s)
     assert "您已安装了此服务器" not in s.output
+    # One download did it: what the staging folder's name held went first.
+    assert "安装失败" not in s.output
     # What the archive brings is added; nothing the server folder held is
     # replaced, save the Java command file, whose first line is the answer.
     want = {**(contents(served) if fetched else {}), **files, "java": b"/usr/bin/java \n"}
