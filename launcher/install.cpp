@@ -72,8 +72,10 @@ std::string blocked() {
     return {};
 }
 
-void sweep_stage() {
+bool sweep_stage() {
+    if (file_kind(stage) == kind::none) return false;
     remove_name(stage);
+    return true;
 }
 
 bool clear_stage(const std::string& caption) {

@@ -12,8 +12,10 @@
 std::string blocked();
 
 // Removes what an installation cut short left under the staging folder's
-// name, the launcher's own.
-void sweep_stage();
+// name, the launcher's own; true when there was something: an extraction
+// cut short, which may have given the server folder only part of what it
+// lacked.
+bool sweep_stage();
 
 // Removes whatever the staging folder's name holds, before an archive is
 // fetched to be extracted there. False after a notice titled caption when it

@@ -263,7 +263,7 @@ void install() {
         shell("cls");
         return;
     }
-    sweep_stage();
+    bool cut_short = sweep_stage();
     if (complete()) {
         mes("您已安装了此服务器", title);
         return;
@@ -274,8 +274,8 @@ void install() {
     }
     // An installation cut short is finished from where it stopped: a server
     // already extracted is kept as it is, eula.txt included, which its user
-    // may have changed.
-    if (!extracted() && !fetch()) return;
+    // may have changed; an extraction cut short is done again.
+    if ((cut_short || !extracted()) && !fetch()) return;
     ask_java();
 }
 
