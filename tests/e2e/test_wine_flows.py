@@ -392,7 +392,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     assert "服务器正在运行" not in strip_escapes(s.output)
 
 
-def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display):
+def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display, tmp_path):
     env, logs, java = standins
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
@@ -402,16 +402,23 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
     # As the server writes it: characters beyond ASCII escaped.
     (server / "server.properties").write_text(f"level-name=\\u6211\\u7684 world\nserver-port={free_port()}\n")
     name = "我的 world"
-    for folder in (name, name + "_the_end"):
-        (server / folder / "region").mkdir(parents=True)
-        (server / folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    # The end moved to another disk and linked back: backed up as what it
+    # leads to, under its own name.
+    moved = tmp_path / "other disk" / "the end"
+    for folder in (server / name, moved):
+        (folder / "region").mkdir(parents=True)
+        (folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    (server / (name + "_the_end")).symlink_to(moved)
     s = launch_wine(start, env=env)
     s.menu()
-    for run in range(2):
+    for run in range(3):
+        if run == 2:
+            # A change in what the link leads to is a change of the world.
+            (moved / "region" / "r.0.0.mca").write_bytes(b"region, played")
         s.child.send("2")
         s.child.expect_exact("请输入要启动的服务器的编号:")
         s.child.send("1\r")
-        wait_text(s, "不再备份。" if run else "stand-in server running")
+        wait_text(s, "不再备份。" if run == 1 else "stand-in server running")
         s.child.send("stop\r")
         # The box shows once the server has read the line and ended.
         press_enter_on_box(display, "下载服务器", s)
@@ -420,16 +427,19 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
     s.finish()
 
     backups = start / "vellomar" / "backups"
-    made = os.listdir(backups)
-    assert len(made) == 1 and re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", made[0])
-    stamp = made[0].encode()
+    made = sorted(os.listdir(backups))
+    assert len(made) == 2 and all(re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", one) for one in made)
+    # Each zip is made in the backup's folder while it has its name in passing.
     assert logs["ps"].read_bytes() == b"".join(
-        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\" + stamp + b"\\" +
-        folder.encode("gbk") + b".zip'\n" for folder in (name, name + "_the_end"))
-    assert sorted(os.listdir(backups / made[0])) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\." + stamp.encode() +
+        b".new\\" + folder.encode("gbk") + b".zip'\n" for stamp in made for folder in (name, name + "_the_end"))
+    for one in made:
+        assert sorted(os.listdir(backups / one)) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+        assert (backups / one / "manifest.txt").read_bytes().split(b"\r\n")[2:] == [
+            f"{name}.zip".encode("gbk"), f"{name}_the_end.zip".encode("gbk"), b""]
     # The second start found nothing changed.
     screen = strip_escapes(s.output)
-    assert screen.count("正在备份世界……") == 1
+    assert screen.count("正在备份世界……") == 2
     assert f"世界自上次备份（vellomar\\backups\\{made[0]}）以来没有变化，不再备份。" in screen
 
 
