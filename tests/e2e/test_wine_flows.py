@@ -218,7 +218,9 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
 
     assert logs["ps"].read_bytes() == (
         b"powershell curl  -o 1.12.2.zip " + HOST.encode() + b"/tarnwick/server/1.12.2.zip\n"
-        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\.1.12.2.new'\n")
+    # Extracted beside it, the server folder took its name once whole.
+    assert sorted(os.listdir(start / "vellomar")) == ["1.12.2", "1.12.2.zip"]
     server = start / "vellomar" / "1.12.2"
     assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
     assert (server / "eula.txt").exists()
