@@ -65,6 +65,11 @@ bool read_manifest(const std::string& text, backup& found);
 // latest made, by their order, then by their names.
 std::vector<std::string> expired(std::vector<backup> found, size_t keep);
 
+// The whole backup made last as the user finds it ("vellomar/backups/NAME", the
+// separator the system's), empty when there is none. Called from the server
+// folder.
+std::string newest_backup();
+
 // Backs up the world folders of the server folder, the current directory,
 // unless nothing in them has changed since the newest backup. False when a
 // backup failed and the user chose not to start the server, asked in a notice
