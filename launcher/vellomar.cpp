@@ -321,30 +321,6 @@ void start() {
 // What a second launcher says, leaving the working folder to the first.
 const std::string busy = "启动文件夹中已有另一个启动器正在运行，请先关闭它再启动本程序。\n";
 
-// The name of the first character in path that the composed command lines
-// cannot carry, empty when there is none: a backslash reads as a separator,
-// a double quote ends a quoted word, a control character splits or ends one.
-// Windows allows none of them in a name, and its separator is the backslash.
-std::string unusable(const std::string& path) {
-#ifdef _WIN32
-    (void)path;
-#else
-    for (char c : path) {
-        auto code = static_cast<unsigned char>(c);
-        if (c == '\\') return "反斜杠 \\";
-        if (c == '"') return "双引号 \"";
-        if (c == '\t') return "控制字符（制表符）";
-        if (c == '\n') return "控制字符（换行符）";
-        if (c == '\r') return "控制字符（回车符）";
-        if (code < 0x20 || code == 0x7f) {
-            const char digits[] = "0123456789ABCDEF";
-            return std::string("控制字符（0x") + digits[code >> 4] + digits[code & 15] + "）";
-        }
-    }
-#endif
-    return {};
-}
-
 } // namespace
 
 int main() {
@@ -354,7 +330,7 @@ int main() {
         print("无法读取启动文件夹的路径，程序无法运行。\n");
         return 1;
     }
-    if (std::string bad = unusable(folder); !bad.empty()) {
+    if (std::string bad = unusable_character(folder); !bad.empty()) {
         print("启动文件夹的路径中含有" + bad +
               "，本程序无法使用此路径。请在路径中不含该字符的文件夹中启动本程序。\n");
         return 1;
