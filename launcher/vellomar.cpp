@@ -135,15 +135,6 @@ bool blank_text(const std::string& text) {
     return text.find_first_not_of(" \t") == std::string::npos;
 }
 
-// The major version in what "java -version" printed, read after the first
-// `version "`: "17.0.9" is 17, and in the old form "1.8.0_392" the second
-// number is, 8. -1 when it cannot be read.
-int java_version(const std::string& printed) {
-    const std::string mark = "version \"";
-    size_t at = printed.find(mark);
-    return at == std::string::npos ? -1 : major_of(printed.substr(at + mark.size()));
-}
-
 // Whether a Java other than 8, or a 32-bit one, is to be used anyway.
 bool accepted(int major, bool wide) {
     if (major >= 0 && major != 8 &&
@@ -158,9 +149,10 @@ bool accepted(int major, bool wide) {
 
 // Asks for the path of Java until an answer runs and is accepted, and keeps it
 // in java as typed; the Javas found on the machine are listed first, and a
-// number chooses one of them. Each typed answer runs with " -version" in the
-// server folder, where the start runs it, and its user sees which Java it
-// is. False at end of input.
+// number chooses one of them. Each typed answer runs as the list's Javas ran,
+// with " -XshowSettings:properties -version", in the server folder, where
+// the start runs it, and its user sees which Java it is. False at end of
+// input.
 bool choose_java() {
     shell("cls");
     std::vector<java_found> found = find_javas();
@@ -188,17 +180,21 @@ bool choose_java() {
             java = word(one.path);
             return true;
         }
+        if (std::string bad = unusable_character(java, true); !bad.empty()) {
+            print("输入的内容中含有" + bad + "，无法保存为Java命令。请重新输入。\n");
+            continue;
+        }
         std::string printed;
         bool inside = enter("1.12.2");
-        int status = shell_output(java + " -version", printed);
+        int status = shell_output(java + " -XshowSettings:properties -version", printed);
         if (inside) enter(vellomar);
         if (status != 0) {
             print("无法运行 " + java + "：找不到该程序，或它不是可运行的 Java。请重新输入。\n");
             continue;
         }
-        // A Java that names its version and not "64-Bit" is a 32-bit one.
-        int major = java_version(printed);
-        if (accepted(major, major < 0 || printed.find("64-Bit") != std::string::npos)) return true;
+        java_found typed;
+        read_settings(printed, typed);
+        if (accepted(typed.major, typed.wide)) return true;
     }
 }
 

@@ -243,10 +243,15 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     calls = tmp_path / "calls"
     java8 = tmp_path / "java8" / "java"
     java8.parent.mkdir()
-    # Answers -version as Java 8 does; as the server, ends at once with a failure.
+    # Answers -version, and -XshowSettings:properties -version, as Java 8
+    # does; as the server, ends at once with a failure.
     java8.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
-                     "[ \"$1\" = -version ] && { printf 'java version \"1.8.0_392\"\\n"
-                     "Java HotSpot(TM) 64-Bit Server VM\\n' >&2; exit 0; }\n"
+                     "[ \"$1\" = -XshowSettings:properties ] && printf 'Property settings:\\n"
+                     "    java.specification.version = 1.8\\n    os.arch = amd64\\n"
+                     "    sun.arch.data.model = 64\\n\\n' >&2 && shift\n"
+                     "[ \"$1\" = -version ] && { printf 'java version \"1.8.0_391\"\\n"
+                     "Java(TM) SE Runtime Environment (build 1.8.0_391-b13)\\n"
+                     "Java HotSpot(TM) 64-Bit Server VM (build 25.391-b13, mixed mode)\\n' >&2; exit 0; }\n"
                      "echo 'stand-in server'; exit 3\n")
     java8.chmod(0o755)
     s = launch(start)
@@ -267,7 +272,7 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
         s.child.expect(["输入编号选择，或输入 java.exe 的路径。\r\n", "没有找到可以运行的 Java。.*\r\n"])
         s.child.expect_exact("请输入Java(Java8)的路径(java.exe):")
         s.child.sendline(str(java8))
-        s.child.expect_exact('java version "1.8.0_392"')
+        s.child.expect_exact('java version "1.8.0_391"')
     s.menu()
     assert RUNNING not in s.output and "服务器已关闭!" not in s.output
     if answer == "no":
@@ -283,7 +288,7 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     # It failed, and left no log that says why.
     assert "服务器异常结束（退出代码 3）。请查看上面的输出了解原因。" in s.output
     leave(s)
-    assert calls.read_text().splitlines() == [f"{server}|-version", f"{server}|-version",
+    assert calls.read_text().splitlines() == [f"{server}|-XshowSettings:properties -version", f"{server}|-version",
                                               f"{server}|-jar spigot-1.12.2.jar"]
 
 
