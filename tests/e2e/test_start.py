@@ -308,6 +308,9 @@ def test_a_memory_setting_java_refuses_is_named(launch, start, installed):
 with open("/proc/self/comm") as f:
     COMM = f.read().strip()
 EULA = b"#kept as it was\r\neula=false\r\nmotd=kept too\r\n"
+CR_EULA = b"#kept as it was\reula=false\rmotd=keep me\r"
+# Past the bound, eula=true at its end.
+HUGE_EULA = b"#" * (2 << 20) + b"\neula=true\n"
 
 
 @contextlib.contextmanager
@@ -322,6 +325,18 @@ def holding(kind, server, port):
             held.bind(("127.0.0.1", port))
             held.listen()
             yield os.getpid()
+    elif kind == "python3":
+        # Not a Java, though it runs in the server folder.
+        listen = (f"import socket, sys\ns = socket.socket()\ns.bind(('127.0.0.1', {port}))\ns.listen()\n"
+                  "print('up', flush=True)\nsys.stdin.read()\n")
+        ran = subprocess.Popen(["python3", "-c", listen], cwd=server, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True)
+        try:
+            assert ran.stdout.readline() == "up\n"
+            yield ran.pid
+        finally:
+            ran.kill()
+            ran.wait()
     else:
         ran = subprocess.Popen([JAVA, "-jar", "spigot-1.12.2.jar"], cwd=server, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -342,15 +357,27 @@ def holding(kind, server, port):
      "服务器无法启动：端口 {port} 已被其他程序占用。\n请关闭占用它的程序"),
     ("server", None, "n", None, "服务器的端口{port}已被占用：占用它的正是这个服务器，之前启动后仍在运行（java，进程{pid}）",
      None),
+    ("python3", None, "n", None, "服务器的端口{port}已被另一个程序占用：python3（进程{pid}）。", None),
     (None, (EULA, EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
     (None, (EULA, EULA), "n", None, "服务器需要您先同意它的最终用户许可协议", None),
+    # Read as the server reads it: lines that end at CR alone, a line that goes on in the next.
+    (None, (CR_EULA, CR_EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (b"eula=true\rmotd=keep me\r",) * 2, None, "stop", None, None),
+    (None, (b"eula=tr\\\n   ue\n",) * 2, None, "stop", None, None),
+    (None, (EULA, EULA.replace(b"=false", b"=true"), 0o444), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (HUGE_EULA, HUGE_EULA), "\r", None, "服务器文件夹中的eula.txt超过1MB，无法检查其中是否已同意许可协议", None),
 ], ids=["clean stop", "crash", "out of memory", "port held, no", "port held, yes", "the same server runs, no",
-        "eula false, yes", "eula false, no"])
+        "a python3 in the server folder holds it", "eula false, yes", "eula false, no", "line ends CR alone, yes",
+        "eula true, line ends CR alone", "eula true on a continued line", "eula false and read-only, yes",
+        "eula.txt over the bound"])
 def test_what_stops_the_server(launch, start, installed, held, eula, answer, typed, notice, said):
     server = installed()
     port = int((server / "server.properties").read_text().split("=")[1])
     if eula:
         (server / "eula.txt").write_bytes(eula[0])
+        if eula[2:]:
+            (server / "eula.txt").chmod(eula[2])
+        mode = (server / "eula.txt").stat().st_mode & 0o777
     with holding(held, server, port) as pid:
         s = launch(start)
         s.menu()
@@ -358,7 +385,7 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         if notice:
             assert notice.format(port=port, pid=pid, comm=COMM) in s.notice()
             s.child.send(answer)
-        if answer == "n":
+        if answer in ("n", "\r"):
             s.menu()
             assert RUNNING not in s.output and "服务器已关闭!" not in s.output
         else:
@@ -380,6 +407,9 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         leave(s)
     if eula:
         assert (server / "eula.txt").read_bytes() == eula[1]
+        # Its mode kept, and nothing left beside it.
+        assert (server / "eula.txt").stat().st_mode & 0o777 == mode
+        assert [n for n in os.listdir(server) if n.startswith(".eula.txt")] == []
 
 
 BACKUP = re.compile(r"已备份到 vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")

@@ -344,7 +344,10 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     port = free_port()
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
-    (server / "eula.txt").write_text("eula=true\n")
+    # Not agreed yet, read-only, its lines ended by CR alone.
+    eula = b"#kept\reula=false\rmotd=keep me\r"
+    (server / "eula.txt").write_bytes(eula)
+    (server / "eula.txt").chmod(0o444)
     (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
     (server / "server.properties").write_text(f"server-port={port}\n")
     (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
@@ -354,7 +357,11 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     s.child.send("2")
     s.child.expect_exact("请输入要启动的服务器的编号:")
     s.child.send("1\r")
+    press_enter_on_box(display, "下载服务器", s)  # Yes: agree
     wait_text(s, "stand-in server running")
+    assert (server / "eula.txt").read_bytes() == eula.replace(b"=false", b"=true")
+    # Still read-only, as Wine shows the attribute.
+    assert (server / "eula.txt").stat().st_mode & 0o222 == 0
     s.child.send("stop\r")
     # Said before the notice, which holds the launcher until it is closed;
     # read as Chinese only when written as GBK.
