@@ -91,10 +91,15 @@ bool archive_removed() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// server folder holds eula.txt and the jar. False when it cannot begin: a
-// folder stands where the archive goes, or a file where the server folder
-// goes.
+// server folder holds eula.txt and the jar. False when it cannot begin: the
+// archive's SHA-256 setting is not one, a folder stands where the archive
+// goes, or a file where the server folder goes.
 bool fetch() {
+    // Nothing fetched could pass a check that cannot be made.
+    if (std::string fault = pin_fault(); !fault.empty()) {
+        mes(fault, title);
+        return false;
+    }
     int wait = first_wait;
     const std::vector<std::string> hosts = sites();
     for (;;) {

@@ -338,8 +338,9 @@ PAUSE = "安装失败，2 秒后重试"
     (["/a", "/b"], {"/a": [None], "/b": [None, "demo"]}, None, ["/a", "/b", "/a", "/b"], 1, "demo"),
     (["/a"], {"/a": ["wrong", "demo"]}, None, ["/a", "/a"], 1, "demo"),
     (["/a"], {"/a": ["wrong"]}, "", ["/a"], 0, "wrong"),
+    (["/a"], {"/a": ["wrong", "demo"]}, " {demo}\t\r\n", ["/a", "/a"], 1, "demo"),
 ], ids=["wrong archive, then the next site", "first site refuses", "all fail, then the pause",
-        "wrong archive on the only site", "not checked when empty"])
+        "wrong archive on the only site", "not checked when empty", "blanks and line ends around the setting"])
 def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_archive, tmp_path, hosts, served,
                                                   sha, asked, pauses, installed):
     bodies = {"demo": demo_archive, "wrong": wrong_archive(tmp_path), None: None}
@@ -349,7 +350,7 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
     named = [refused if h == "refused" else dist_site.host + h for h in hosts]
     env = {**dist_site.env, "VELLOMAR_DIST_HOST": "  ".join(named) + " "}
     if sha is not None:
-        env["VELLOMAR_ARCHIVE_SHA256"] = sha
+        env["VELLOMAR_ARCHIVE_SHA256"] = sha.format(demo=hashlib.sha256(demo_archive).hexdigest().upper())
     s = launch(start, env=env)
     s.menu()
     s.child.send("1")
@@ -363,8 +364,8 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
     # What was refused was removed before anything was extracted from it.
     assert (work / "1.12.2" / "wrong.txt").exists() == (installed == "wrong")
     wrong_served = sum(names.count("wrong") for names in served.values())
-    assert s.output.count(REFUSED) == (wrong_served if sha is None else 0)
-    if sha is None and wrong_served:
+    assert s.output.count(REFUSED) == (0 if sha == "" else wrong_served)
+    if sha != "" and wrong_served:
         wrong = hashlib.sha256(bodies["wrong"]).hexdigest()
         published = hashlib.sha256(bodies["demo"]).hexdigest()
         assert (f"下载的 1.12.2.zip 与发布的文件不同（SHA-256 不符），已将其删除。\r\n"
@@ -375,6 +376,21 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
         assert (line in s.output) == (len(named) > 1)
     if "refused" in hosts:
         assert "下载失败: " + refused + "/" + ARCHIVE in s.output
+
+
+@pytest.mark.parametrize("sha", ["abc", "0" * 63 + "g", "0" * 64 + " 1.12.2.zip"])
+def test_a_sha256_setting_that_is_none_stops_before_the_download(launch, start, dist_site, sha):
+    s = launch(start, env={**dist_site.env, "VELLOMAR_ARCHIVE_SHA256": sha})
+    s.menu()
+    s.child.send("1")
+    s.child.sendline("1")
+    shown = s.notice()
+    assert f"环境变量VELLOMAR_ARCHIVE_SHA256的值“{sha.replace(' ', '')}”不是SHA-256" in shown.replace(" ", "")
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+    assert dist_site.requests == []
+    assert REFUSED not in s.output and PAUSE not in s.output
 
 
 # Stand-ins for java: what each prints to standard error for -version, and
