@@ -193,11 +193,31 @@ std::vector<process> processes() {
     return all;
 }
 
-// The processes this one has started, as far as /proc shows.
-std::set<pid_t> own_children() {
+// Whether pid descends from ancestor, by the parents of parent_of.
+bool below(pid_t pid, pid_t ancestor, const std::map<pid_t, pid_t>& parent_of) {
+    for (int depth = 0; depth < 4096 && pid > 1; ++depth) {
+        auto up = parent_of.find(pid);
+        if (up == parent_of.end()) return false;
+        if (up->second == ancestor) return true;
+        pid = up->second;
+    }
+    return false;
+}
+
+std::map<pid_t, pid_t> parents(const std::vector<process>& all) {
+    std::map<pid_t, pid_t> parent_of;
+    for (const process& p : all)
+        parent_of[p.pid] = p.parent;
+    return parent_of;
+}
+
+// What descends from this process now, as far as /proc shows.
+std::set<pid_t> descendants() {
+    std::vector<process> all = processes();
+    std::map<pid_t, pid_t> parent_of = parents(all);
     std::set<pid_t> pids;
-    for (const process& p : processes())
-        if (p.parent == getpid()) pids.insert(p.pid);
+    for (const process& p : all)
+        if (below(p.pid, getpid(), parent_of)) pids.insert(p.pid);
     return pids;
 }
 
@@ -206,32 +226,25 @@ std::set<pid_t> own_children() {
 // session of its own or a parent that has gone, since this process takes in
 // the orphans of its descendants during the check. The candidates
 // themselves are left unreaped, so that their numbers stay theirs; others
-// of ours left dead are reaped. before: the children this process had
-// before the check, none of the candidates'.
+// of ours left dead are reaped. before: what descended from this process
+// before the check, which is none of theirs.
 void end_leftovers(const std::vector<pid_t>& candidates, const std::set<pid_t>& before) {
     const pid_t self = getpid();
     std::set<pid_t> started(candidates.begin(), candidates.end());
     for (int round = 0; round < 100; ++round) {
         std::vector<process> all = processes();
-        std::map<pid_t, pid_t> parent_of;
-        for (const process& p : all)
-            parent_of[p.pid] = p.parent;
-        // Below a candidate, or below this process by a child it did not have
-        // before: an orphan taken in.
-        auto ours = [&](pid_t pid) {
-            for (int depth = 0; depth < 4096 && pid > 1; ++depth) {
-                auto up = parent_of.find(pid);
-                if (up == parent_of.end()) return false;
-                if (started.count(up->second)) return true;
-                if (up->second == self) return !before.count(pid);
-                pid = up->second;
-            }
-            return false;
+        std::map<pid_t, pid_t> parent_of = parents(all);
+        // Below a candidate, or below this process and new since the check
+        // began: an orphan of theirs taken in.
+        auto theirs = [&](const process& p) {
+            if (started.count(p.group) || started.count(p.session)) return true;
+            for (pid_t pid : started)
+                if (below(p.pid, pid, parent_of)) return true;
+            return !before.count(p.pid) && below(p.pid, self, parent_of);
         };
         std::vector<pid_t> doomed;
         for (const process& p : all) {
-            if (p.pid == self || started.count(p.pid)) continue;
-            if (!started.count(p.group) && !started.count(p.session) && !ours(p.pid)) continue;
+            if (p.pid == self || started.count(p.pid) || !theirs(p)) continue;
             if (p.zombie) {
                 if (p.parent == self) waitpid(p.pid, nullptr, WNOHANG);
                 continue;
@@ -274,7 +287,7 @@ std::vector<java_run> check_javas(const std::vector<std::string>& paths, int lim
     int reaper = 0;
     prctl(PR_GET_CHILD_SUBREAPER, &reaper);
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    std::set<pid_t> before = own_children();
+    std::set<pid_t> before = descendants();
     std::vector<child> children;
     for (size_t i = 0; i < paths.size(); ++i) {
         runs[i].path = paths[i];
