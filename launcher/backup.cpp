@@ -190,6 +190,26 @@ bool start_anyway(const std::string& caption, const std::string& left = "") {
     return mes_yes_no("世界备份失败。仍要启动服务器吗？", caption);
 }
 
+// The name in UTF-8: as it is on Linux, from the code page on Windows; a NUL
+// when the code page cannot be read so.
+std::string as_utf8(const std::string& name) {
+#ifdef _WIN32
+    if (name.empty()) return name;
+    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(),
+                                static_cast<int>(name.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n <= 0 || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(),
+                                      static_cast<int>(name.size()), wide.data(), n) != n)
+        return std::string(1, '\0');
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(m > 0 ? m : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
+    return out;
+#else
+    return name;
+#endif
+}
+
 } // namespace
 
 std::string level_name(const std::string& properties) {
@@ -198,12 +218,23 @@ std::string level_name(const std::string& properties) {
 }
 
 bool plain_name(const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
-        name.front() == ' ')
+    // Read as characters: in the code page, the second byte of a character
+    // can be that of an ASCII one ("\\", "[", "|").
+    std::string text = as_utf8(name);
+    if (text.empty() || text == "." || text == ".." || text.back() == '.' || text.back() == ' ' ||
+        text.front() == ' ')
         return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
+    // PowerShell joins its arguments with one blank, so a run of blanks
+    // reaches Compress-Archive as one; and it ends a quoted name at a
+    // typographic single quote (U+2018 to U+201B) as at "'".
+    if (text.find("  ") != std::string::npos) return false;
+    for (size_t at = 0; (at = text.find("\xe2\x80", at)) != std::string::npos; ++at)
+        if (auto third = static_cast<unsigned char>(text[at + 2]); third >= 0x98 && third <= 0x9b)
+            return false;
+    // "[" and "]" too: Compress-Archive reads its first name as a wildcard.
+    return std::none_of(text.begin(), text.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f ||
-               std::string_view("\\/:*?\"<>|&^%'").find(c) != std::string_view::npos;
+               std::string_view("\\/:*?\"<>|&^%'[]").find(c) != std::string_view::npos;
     });
 }
 
@@ -246,6 +277,13 @@ std::vector<std::string> expired(std::vector<std::string> names, size_t keep) {
     std::sort(names.begin(), names.end());
     names.resize(names.size() > keep ? names.size() - keep : 0);
     return names;
+}
+
+std::string newest_backup() {
+    auto names = backup_names();
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        if (!saved_fingerprint(*it).empty()) return shown_backups + *it;
+    return "";
 }
 
 bool back_up_world(const std::string& caption) {

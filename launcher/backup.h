@@ -45,6 +45,11 @@ bool walk(const std::string& folder, std::uint64_t& sum, std::uint64_t& count);
 // The backups among names to remove so that the newest keep stay.
 std::vector<std::string> expired(std::vector<std::string> names, size_t keep);
 
+// The newest whole backup as the user finds it ("vellomar/backups/NAME", the
+// separator the system's), empty when there is none. Called from the server
+// folder.
+std::string newest_backup();
+
 // Backs up the world folders of the server folder, the current directory,
 // unless nothing in them has changed since the newest backup. False when a
 // backup failed and the user chose not to start the server, asked in a notice

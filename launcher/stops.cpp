@@ -1,5 +1,7 @@
 #include "stops.h"
 
+#include "address.h"
+
 #include "util/console.h"
 #include "util/dialogs.h"
 #include "util/files.h"
@@ -195,6 +197,39 @@ std::string trimmed(std::string_view text) {
     return std::string(text);
 }
 
+bool has(std::string_view line, std::string_view mark) {
+    return line.find(mark) != std::string_view::npos;
+}
+
+// The word after the mark, up to a blank; empty when the line does not hold
+// the mark.
+std::string word_after(std::string_view line, std::string_view mark) {
+    size_t at = line.find(mark);
+    if (at == std::string_view::npos) return {};
+    std::string_view rest = line.substr(at + mark.size());
+    while (!rest.empty() && space(rest.front()))
+        rest.remove_prefix(1);
+    size_t end = 0;
+    while (end < rest.size() && !space(rest[end]) && rest[end] != '\r')
+        ++end;
+    return std::string(rest.substr(0, end));
+}
+
+// A player's chat line, which proves nothing: "<name>" just after the level,
+// in every form of the server's lines.
+bool chat(std::string_view line) {
+    return has(line, "]: <") || has(line, "] <");
+}
+
+// True for a plugin's file named as the server names it: in plugins, or in
+// ./plugins (either separator).
+bool in_plugins(const std::string& name) {
+    std::string_view rest = name;
+    if (rest.size() > 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\'))
+        rest.remove_prefix(2);
+    return rest.substr(0, 7) == "plugins";
+}
+
 // How to give the server another Java command.
 const std::string new_java =
     "Java命令保存在 1.12.2 文件夹的 java 文件中：删除这个文件后按1，可以重新输入。";
@@ -319,32 +354,50 @@ std::string failed_java(const std::string& command, std::string_view printed) {
 }
 
 found_cause cause_of(std::string_view text, const std::string& report) {
-    bool bind = false, licence = false, memory = false;
-    found_cause old, crash, plugin;
+    bool bind = false, elsewhere = false, licence = false, memory = false, threads = false;
+    found_cause old, crash, plugin, hung, world, enable, jar, fatal;
     if (!report.empty()) {
-        crash.cause = stop_cause::crash;
-        crash.name = report;
+        bool java = report.find("hs_err_pid") != std::string::npos;
+        found_cause& by = java ? fatal : crash;
+        by.cause = java ? stop_cause::java_crash : stop_cause::crash;
+        by.name = report;
     }
     std::string last_plugin;
     size_t plugin_line = 0, index = 0;
+    auto first = [](found_cause& found, stop_cause cause, std::string name) {
+        if (found.cause != stop_cause::none) return;
+        found.cause = cause;
+        found.name = std::move(name);
+    };
     for (std::string_view line : lines_of(text)) {
         ++index;
-        // A player's chat message proves nothing.
-        if (line.find("]: <") != std::string_view::npos) continue;
-        bind = bind || line.find("**** FAILED TO BIND TO PORT!") != std::string_view::npos;
-        licence = licence || line.find("You need to agree to the EULA") != std::string_view::npos;
-        memory = memory || line.find("java.lang.OutOfMemoryError") != std::string_view::npos;
-        if (std::string name = after(line, "Could not load '", '\''); equal_(name, "plugins")) {
+        if (chat(line)) continue;
+        bind = bind || has(line, "**** FAILED TO BIND TO PORT!");
+        elsewhere = elsewhere || has(line, "Cannot assign requested address");
+        licence = licence || has(line, "You need to agree to the EULA");
+        if (has(line, "java.lang.OutOfMemoryError")) {
+            bool native = has(line, "unable to create") && has(line, "native thread");
+            threads = threads || native;
+            memory = memory || !native;
+        }
+        if (std::string name = after(line, "Could not load '", '\''); in_plugins(name)) {
             last_plugin = name;
             plugin_line = index;
-            if (plugin.cause == stop_cause::none) {
+            first(plugin, stop_cause::plugin, name);
+        }
+        if (has(line, "UnknownDependencyException") && plugin.needs.empty()) {
+            std::string needs = after(line, "dependency plugins: [", ']');
+            if (needs.empty()) needs = trimmed(after(line, "UnknownDependencyException: ", '\n'));
+            std::string runs = after(line, "plugins to run '", '\'');
+            if (!runs.empty() || plugin.cause == stop_cause::none) {
                 plugin.cause = stop_cause::plugin;
-                plugin.name = name;
+                plugin.name = runs.empty() ? last_plugin : runs;
             }
+            plugin.needs = needs;
         }
         if (old.cause == stop_cause::none &&
-            (line.find("UnsupportedClassVersionError") != std::string_view::npos ||
-             line.find("has been compiled by a more recent version") != std::string_view::npos)) {
+            (has(line, "UnsupportedClassVersionError") ||
+             has(line, "has been compiled by a more recent version"))) {
             old.cause = stop_cause::old_java;
             old.java = java_needed(line);
             // The trace of a plugin that failed starts a line or two below
@@ -358,31 +411,69 @@ found_cause cause_of(std::string_view text, const std::string& report) {
             crash.cause = stop_cause::crash;
             crash.name = path;
         }
+        if (has(line, "The server has stopped responding!") ||
+            has(line, "Considering it to be crashed, server will forcibly shutdown"))
+            hung.cause = stop_cause::hung;
+        if (std::string path = after(line, "Exception reading ", '\n'); has(path, "level.dat"))
+            first(world, stop_cause::world, path.substr(0, path.rfind("level.dat") + 9));
+        if (std::string name = after(line, "Error occurred while enabling ", '\n'); !name.empty())
+            first(enable, stop_cause::enable,
+                  trimmed(name.substr(0, name.find(" (Is it up to date?)"))));
+        if (std::string name = trimmed(after(line, "Error: Unable to access jarfile ", '\n'));
+            !name.empty())
+            first(jar, stop_cause::no_jar, name);
+        if (std::string name = trimmed(after(line, "Error: Invalid or corrupt jarfile ", '\n'));
+            !name.empty())
+            first(jar, stop_cause::bad_jar, name);
+        if (has(line, "A fatal error has been detected by the Java Runtime Environment"))
+            fatal.cause = stop_cause::java_crash;
+        // Java names its report on the line after it says it wrote one.
+        if (std::string path = word_after(line, "# ");
+            has(path, "hs_err_pid") && fatal.name.empty())
+            fatal.name = path;
     }
     found_cause found;
     if (bind || licence) {
-        found.cause = bind ? stop_cause::port : stop_cause::eula;
+        found.cause = !bind ? stop_cause::eula : elsewhere ? stop_cause::address : stop_cause::port;
         return found;
     }
+    if (jar.cause != stop_cause::none) return jar;
     // A Java too old names what it could not run: told before memory.
     if (old.cause != stop_cause::none) return old;
-    if (memory) {
-        found.cause = stop_cause::memory;
+    if (world.cause != stop_cause::none) return world;
+    if (fatal.cause != stop_cause::none) return fatal;
+    if (threads || memory) {
+        found.cause = threads ? stop_cause::threads : stop_cause::memory;
+        found.name = crash.name;
         return found;
     }
-    return crash.cause != stop_cause::none ? crash : plugin;
+    if (hung.cause != stop_cause::none) {
+        // The vanilla watchdog writes a crash report as it ends the server.
+        hung.name = crash.name;
+        return hung;
+    }
+    if (crash.cause != stop_cause::none) return crash;
+    return plugin.cause != stop_cause::none ? plugin : enable;
 }
 
-std::string explanation(const found_cause& found, int port) {
+std::string explanation(const found_cause& found, int port, const std::string& backup) {
     // Written by the server or a plugin: shown, never acted on by the terminal.
     const std::string name = printable(found.name);
     std::string needs =
         found.java > 0 ? "（需要 Java " + int_string(found.java) + " 或更高版本）" : "";
+    std::string newest = backup.empty() ? "" : "最新的世界备份在 " + backup + "。\n";
+    // Out of memory in the tick loop also leaves a crash report.
+    std::string crashed = name.empty() ? "" : "崩溃报告保存在：\n" + name + "\n" + newest;
     switch (found.cause) {
     case stop_cause::port:
         return "服务器无法启动：端口 " + int_string(port) +
                " 已被其他程序占用。\n请关闭占用它的程序（例如仍在运行的另一个服务器），或在 "
                "server.properties 中把 server-port 改为别的端口。\n";
+    case stop_cause::address:
+        return "服务器无法启动：server.properties 中的 server-ip" +
+               (name.empty() ? "" : "（" + name + "）") +
+               "不是这台电脑的地址。\n请把 server.properties 中的 server-ip 清空（写成 "
+               "server-ip=），服务器就会在这台电脑的所有地址上等待连接。\n";
     case stop_cause::eula:
         return "服务器没有启动：还没有同意服务器的最终用户许可协议（EULA）。\n再次启动时选择同意，"
                "或在 "
@@ -396,17 +487,75 @@ std::string explanation(const found_cause& found, int port) {
     case stop_cause::memory:
         return "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java，并在Java命令中"
                "加上内存设置，例如 -Xmx2G。" +
-               new_java + "\n";
+               new_java + "\n" + crashed;
+    case stop_cause::threads:
+        return "服务器无法再创建线程（java.lang.OutOfMemoryError: unable to create native "
+               "thread）：用完的是系统的线程数或 Java 堆以外的内存，加大 -Xmx 只会更糟。\n"
+               "常见的原因是插件创建了太多线程、系统对进程或线程数的限制太低，或用的是 32 位的 "
+               "Java。请更新或删除创建大量线程的插件，放宽系统的限制，或换用 64 位的 Java；Java "
+               "命令中的 -Xmx 接近电脑的内存时，请把它调小。" +
+               new_java + "\n" + crashed;
     case stop_cause::crash:
-        if (name.empty()) return "服务器崩溃了。\n";
-        return "服务器崩溃了。崩溃报告保存在：\n" + name + "\n";
+        if (name.empty()) return "服务器崩溃了。\n" + newest;
+        return "服务器崩溃了。崩溃报告保存在：\n" + name + "\n" + newest;
+    case stop_cause::hung:
+        return "服务器停止了响应，被它的看门狗（watchdog）结束，结束时世界没有保存。\n"
+               "当时各线程的状态（线程转储）在 logs/latest.log 中：Server thread "
+               "一段里出现的插件往往就是原因。常见的原因是某个插件卡住了服务器，或内存太少。\n" +
+               (name.empty() ? "" : "崩溃报告保存在：\n" + name + "\n") + newest;
+    case stop_cause::world:
+        return "服务器无法读取世界的 " + name +
+               "，这个文件已损坏；服务器可能因此新建了一个空的世界。\n" +
+               (backup.empty()
+                    ? std::string("没有找到世界的备份。\n")
+                    : "请恢复最新的备份 " + backup +
+                          "（如果其中的 level.dat 也已损坏，就选更早的一份）：先停止服务器，删除 "
+                          "1.12.2 文件夹中的世界文件夹，再把备份中同名的 zip 解压到 1.12.2 "
+                          "文件夹中（详见 README 中的“恢复一份备份”）。\n");
     case stop_cause::plugin:
+        if (!found.needs.empty())
+            return "插件 " + name + " 加载失败：它需要的插件 " + printable(found.needs) +
+                   " 没有安装。\n请把需要的插件放进 plugins 文件夹，或删除插件 " + name + "。\n";
         return "插件 " + name +
                " 加载失败。\n请查看 logs 文件夹中 latest.log 里的错误信息，更换或删除这个插件。\n";
+    case stop_cause::enable:
+        return "插件 " + name +
+               " 启用失败。\n请查看 logs 文件夹中 latest.log "
+               "里的错误信息，更新、更换或删除这个插件。\n";
+    case stop_cause::no_jar:
+        return "服务器无法启动：Java 找不到服务器的 jar 文件 " + name +
+               "。\n请按1：继续安装会补上服务器文件夹中缺少的文件。\n";
+    case stop_cause::bad_jar:
+        return "服务器无法启动：服务器的 jar 文件 " + name +
+               " 已损坏，Java 无法读取它。\n请删除 "
+               "1.12.2 文件夹中的 " +
+               name + "，然后按1：继续安装会重新放回这个文件。\n";
+    case stop_cause::java_crash:
+        return "Java 自身出错，崩溃了（A fatal error has been detected by the Java Runtime "
+               "Environment）。\n" +
+               (name.empty() ? "" : "错误报告保存在：\n" + name + "\n") +
+               "原因多在 Java 本身或电脑的内存：请更新 Java，或换用其他版本的 Java。" + new_java +
+               "\n" + newest;
+    case stop_cause::abnormal:
+        return "服务器异常结束（退出代码 " + name + "）。请查看上面的输出了解原因。\n";
     case stop_cause::none:
         break;
     }
     return {};
+}
+
+bool restarts(stop_cause cause) {
+    switch (cause) {
+    case stop_cause::crash:
+    case stop_cause::hung:
+    case stop_cause::memory:
+    case stop_cause::threads:
+    case stop_cause::java_crash:
+    case stop_cause::abnormal:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool may_start(const std::string& caption) {
@@ -433,8 +582,13 @@ bool may_start(const std::string& caption) {
         return true;
     }
     int port = server_port(properties);
-    if (port < 1 || port > 65535 || port_free(property(properties, "server-ip"), port) != 0)
-        return true;
+    std::string ip = property(properties, "server-ip");
+    if (!ip.empty() && is_own(ip, own_addresses()) == 0)
+        return mes_yes_no("server.properties 中的 server-ip（" + ip +
+                              "）不是这台电脑的地址，服务器将无法启动。请把 server-ip "
+                              "清空（写成 server-ip=），或改为这台电脑的地址。仍要启动服务器吗？",
+                          caption);
+    if (port < 1 || port > 65535 || port_free(ip, port) != 0) return true;
     return mes_yes_no(taken(port, holder_of(port)), caption);
 }
 
@@ -446,37 +600,59 @@ traces traces_now() {
     if (!ec && !ec2)
         now.log = std::to_string(time.time_since_epoch().count()) + ":" + std::to_string(size);
     get_file_names(report_folder, now.reports, ".txt");
+    std::vector<std::string> logs;
+    get_file_names(".", logs, ".log");
+    for (const std::string& name : logs)
+        if (equal_(name.substr(name.find_last_of('\\') + 1), "hs_err_pid"))
+            now.fatal.push_back(name);
     return now;
 }
 
-void explain(const traces& before, int status) {
-    traces now = traces_now();
-    std::string lines;
-    if (!now.log.empty() && now.log != before.log) lines = read_part(log_file, -log_tail);
+namespace {
+
+// The newest of the names in now that were not in before, empty when none is new.
+std::string newest_of(const std::vector<std::string>& now, const std::vector<std::string>& before) {
     std::string newest;
-    for (const std::string& name : now.reports)
-        if (std::find(before.reports.begin(), before.reports.end(), name) == before.reports.end())
+    for (const std::string& name : now)
+        if (std::find(before.begin(), before.end(), name) == before.end())
             newest = std::max(newest, name);
-    std::string report;
-    if (!newest.empty()) {
-        std::string name = newest.substr(newest.find_last_of('\\') + 1);
+    return newest.substr(newest.find_last_of('\\') + 1);
+}
+
+} // namespace
+
+found_cause explain(const traces& before, int status, const std::string& errors,
+                    const std::string& backup) {
+    traces now = traces_now();
+    std::string lines = errors + "\n";
+    if (!now.log.empty() && now.log != before.log) lines += read_part(log_file, -log_tail);
+    const char sep = static_cast<char>(std::filesystem::path::preferred_separator);
+    std::string report, name = newest_of(now.reports, before.reports), folder = report_folder;
+    if (name.empty()) {
+        name = newest_of(now.fatal, before.fatal);
+        folder = ".";
+    }
+    if (!name.empty()) {
         lines += '\n';
-        lines += read_part(std::string(report_folder) + "/" + name, 0, report_head);
-        const char sep = static_cast<char>(std::filesystem::path::preferred_separator);
-        report = get_cd() + sep + report_folder + sep + name;
+        lines += read_part(folder + "/" + name, 0, report_head);
+        report = get_cd() + sep + (folder == "." ? "" : folder + sep) + name;
     }
     // A file too long holds its port in its first part, if anywhere.
     std::string properties;
     read_head("server.properties", properties);
-    std::string text = explanation(cause_of(lines, report), server_port(properties));
-    if (text.empty() && status != 0 && !interrupted(status)) {
+    found_cause found = cause_of(lines, report);
+    if (found.cause == stop_cause::address) found.name = property(properties, "server-ip");
+    if (found.cause == stop_cause::none && status != 0 && !interrupted(status)) {
         bool small = status > 0 && status < 256;
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
-        text = "服务器异常结束（退出代码 " + (small ? int_string(status) : std::string(code)) +
-               "）。请查看上面的输出了解原因。\n";
+        found.cause = stop_cause::abnormal;
+        found.name = small ? int_string(status) : std::string(code);
     }
-    if (text.empty()) return;
-    color("yellow");
-    print(text);
+    std::string text = explanation(found, server_port(properties), backup);
+    if (!text.empty()) {
+        color("yellow");
+        print(text);
+    }
+    return found;
 }

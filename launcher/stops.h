@@ -47,35 +47,69 @@ bool memory_setting(std::string_view printed);
 // printed blames them.
 std::string failed_java(const std::string& command, std::string_view printed);
 
-// The causes of a server's end that the launcher can name.
-enum class stop_cause { none, port, eula, old_java, memory, crash, plugin };
+// The causes of a server's end that the launcher can name: besides the port,
+// the licence, a Java too old, the heap, a crash report and a plugin that
+// could not load, the watchdog (hung), a world whose level.dat cannot be
+// read, a plugin that could not be enabled, no more threads, a server-ip
+// that is not this computer's (address), the jar missing or damaged, Java's
+// own crash, and an exit status that nothing else explains (abnormal).
+enum class stop_cause {
+    none,
+    port,
+    eula,
+    old_java,
+    memory,
+    crash,
+    plugin,
+    hung,
+    world,
+    enable,
+    threads,
+    address,
+    no_jar,
+    bad_jar,
+    java_crash,
+    abnormal
+};
 
 // A cause found, and what it names: the class, the plugin or the report.
 struct found_cause {
     // What stopped the server.
     stop_cause cause = stop_cause::none;
-    // The plugin or class too new for the Java, the plugin that failed, or
-    // the crash report; empty when the lines do not say.
+    // The plugin or class too new for the Java, the plugin that failed, the
+    // crash report (or Java's error report), the level.dat, the jar, the
+    // server-ip, the exit status; empty when the lines do not say.
     std::string name;
+    // The plugins that the plugin needs and that are missing.
+    std::string needs;
     // True when name is a plugin's.
     bool plugin = false;
     // The Java version the class or plugin needs, 0 when not said.
     int java = 0;
 };
 
-// The cause that the server's lines (the end of its log, the crash report)
-// show, the most telling first; report is the path of a crash report written
-// by the run, empty when there is none.
+// The cause that the server's lines (what it wrote to standard error, the
+// end of its log, the crash report, Java's error report) show, the most
+// telling first; report is the path of a crash report, or else of Java's
+// error report, written by the run, empty when there is none.
 found_cause cause_of(std::string_view lines, const std::string& report);
 
 // The lines, in Chinese, that tell the user what happened and what to do;
-// empty for no cause. port is the server's port.
-std::string explanation(const found_cause& found, int port);
+// empty for no cause. port is the server's port; backup names the newest
+// backup of the world (as "vellomar/backups/NAME"), told where the world is
+// at risk, empty when there is none.
+std::string explanation(const found_cause& found, int port, const std::string& backup = {});
+
+// True when the cause is a crash, which starting the server again may get
+// past: a crash report, the watchdog, memory or threads used up, Java's own
+// crash, an abnormal exit.
+bool restarts(stop_cause cause);
 
 // Checks, before the server starts, what would stop it at once: asks with a
 // notice titled caption to agree to the licence when eula.txt does not, and
-// whether to start anyway when the port is taken. False when the user said
-// No or eula.txt could not be written: nothing is to run.
+// whether to start anyway when the port is taken or server-ip is none of this
+// computer's addresses. False when the user said No or eula.txt could not be
+// written: nothing is to run.
 bool may_start(const std::string& caption);
 
 // What the server folder holds before a run that tells this run's traces from
@@ -85,14 +119,19 @@ struct traces {
     std::string log;
     // The crash reports' names.
     std::vector<std::string> reports;
+    // Java's own error reports (hs_err_pid*.log) in the server folder.
+    std::vector<std::string> fatal;
 };
 
 // What the server folder holds now.
 traces traces_now();
 
 // Prints, after the server has ended with status, why it ended when what the
-// run left shows it: the lines of explanation(). A clean stop gets nothing.
-void explain(const traces& before, int status);
+// run left shows it (errors: the end of what it wrote to standard error):
+// the lines of explanation(), naming backup where the world is at risk. A
+// clean stop gets nothing. Returns the cause found; Ctrl+C is none.
+found_cause explain(const traces& before, int status, const std::string& errors = {},
+                    const std::string& backup = {});
 
 // Whether a listening socket can have the port now, on the address ip
 // (numeric; every address when empty): 1 when it can, 0 when the port is

@@ -1,6 +1,7 @@
 // The launcher: a menu in the console that installs the server (key 1),
 // starts it (key 2) or leaves (key 3).
 
+#include "address.h"
 #include "backup.h"
 #include "install.h"
 #include "javas.h"
@@ -16,8 +17,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The key read at the last menu pass.
@@ -277,6 +280,68 @@ void install() {
     ask_java();
 }
 
+// A crashed server is started again after a countdown of this many seconds,
+// unless it crashed less than crash_window seconds after its previous crash.
+const int restart_countdown = 10;
+const int crash_window = 60;
+
+// The countdown and the window in seconds: restart_countdown and
+// crash_window, or for the tests alone, the two numbers that
+// VELLOMAR_TEST_RESTART holds ("COUNTDOWN WINDOW"), so that each restart
+// does not cost them the full wait.
+std::pair<int, int> restart_times() {
+    std::pair<int, int> times{restart_countdown, crash_window};
+    if (const char* given = std::getenv("VELLOMAR_TEST_RESTART")) {
+        std::pair<int, int> read;
+        if (std::sscanf(given, "%d %d", &read.first, &read.second) == 2 && read.first > 0 &&
+            read.second >= 0)
+            times = read;
+    }
+    return times;
+}
+
+// Counts down the seconds on one line; false when a key cut it short.
+bool count_down(int seconds) {
+    drop_keys();
+    for (int left = seconds; left > 0; --left) {
+        // The blank covers the last digit of a longer number before it.
+        print("\r服务器将在 " + int_string(left) + " 秒后重新启动，按任意键取消。 ");
+        if (key_within(1000)) {
+            print("\n");
+            return false;
+        }
+    }
+    print("\n");
+    return true;
+}
+
+// Runs the server with the Java command, after the checks before a start,
+// the backup and the line saying where friends connect; false when it did
+// not run.
+bool run_server(found_cause& found) {
+    std::string printed;
+    if (shell_output(java + " -version", printed) != 0) {
+        if (mes_yes_no("服务器无法启动：无法运行保存的Java命令 " + del_space(java) +
+                           failed_java(java, printed) + "。要重新设置Java的路径吗？",
+                       title))
+            reset_java();
+        return false;
+    }
+    if (!may_start(title) || !back_up_world(title)) return false;
+    std::string properties;
+    read_head("server.properties", properties);
+    color("skyblue");
+    print(where_to_connect(own_addresses(), property(properties, "server-ip"),
+                           server_port(properties)));
+    color("white");
+    shell("title 服务器正在运行");
+    traces before = traces_now();
+    std::string errors;
+    int status = shell_errors(java + " -jar spigot-1.12.2.jar", errors);
+    found = explain(before, status, errors, newest_backup());
+    return true;
+}
+
 void start() {
     shell("cls");
     color("red");
@@ -290,32 +355,40 @@ void start() {
         mes("服务器尚未安装，无法启动。请先按1安装服务器。", title);
         return;
     }
-    // The command is read from the file without taking standard input from
-    // the keyboard: later prompts and the server's console still read it.
-    if (!java_line("java", java)) {
-        mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", title);
-        return;
+    auto [countdown, window] = restart_times();
+    long long crashed = 0;
+    for (bool again = false;; again = true) {
+        // The command is read from the file without taking standard input
+        // from the keyboard: later prompts and the server's console still
+        // read it.
+        if (!java_line("java", java)) {
+            mes("找不到Java命令文件，无法启动服务器。请先按1安装服务器。", title);
+            return;
+        }
+        if (del_space(java).empty()) {
+            mes("Java命令文件中没有Java命令，无法启动服务器。请按1完成安装。", title);
+            return;
+        }
+        // A start again keeps the reason for the last end on screen.
+        if (!again) shell("cls");
+        color("white");
+        // A command that cannot run at all would end at once, like a server
+        // that has stopped: it is tried first, with its version shown above
+        // the server.
+        found_cause found;
+        if (!run_server(found)) return;
+        if (!restarts(found.cause)) break;
+        long long now = steady_ms();
+        if (again && now - crashed < window * 1000LL) {
+            color("yellow");
+            print("服务器在上次崩溃后不到 " + int_string(window) +
+                  " 秒又崩溃了，不再重新启动：它一直在崩溃，原因见上面的说明。\n");
+            break;
+        }
+        crashed = now;
+        color("yellow");
+        if (!count_down(countdown)) break;
     }
-    if (del_space(java).empty()) {
-        mes("Java命令文件中没有Java命令，无法启动服务器。请按1完成安装。", title);
-        return;
-    }
-    shell("cls");
-    color("white");
-    // A command that cannot run at all would end at once, like a server that
-    // has stopped: it is tried first, with its version shown above the server.
-    std::string printed;
-    if (shell_output(java + " -version", printed) != 0) {
-        if (mes_yes_no("服务器无法启动：无法运行保存的Java命令 " + del_space(java) +
-                           failed_java(java, printed) + "。要重新设置Java的路径吗？",
-                       title))
-            reset_java();
-        return;
-    }
-    if (!may_start(title) || !back_up_world(title)) return;
-    shell("title 服务器正在运行");
-    traces before = traces_now();
-    explain(before, shell(java + " -jar spigot-1.12.2.jar"));
     mes("服务器已关闭!", title);
 }
 

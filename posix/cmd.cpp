@@ -62,6 +62,38 @@ bool take_in(int fd, const output_to& output, size_t limit = SIZE_MAX) {
     return true;
 }
 
+// Copies what arrives on fd, a program's standard error, to ours and keeps
+// its last bytes, until the program pid has ended; then takes what it left
+// in the pipe, not waiting for what it started, which may hold the pipe
+// still. Returns pid once it has ended, its status in ws; -1 on an error.
+pid_t relay_errors(pid_t pid, int fd, const errors_to& errors, int& ws) {
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    // Readable once the program has ended; without it, the wait is cut in
+    // short steps to look.
+    int ended_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    auto take = [&] {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0) {
+            std::string_view got(buf, static_cast<size_t>(n));
+            write_all(STDERR_FILENO, got);
+            errors.text->append(got);
+            if (errors.text->size() > errors.bytes)
+                errors.text->erase(0, errors.text->size() - errors.bytes);
+        }
+        return n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR); // closed
+    };
+    bool open = true;
+    pid_t got;
+    while ((got = waitpid(pid, &ws, WNOHANG)) == 0) {
+        struct pollfd watch[2] = {{open ? fd : -1, POLLIN, 0}, {ended_fd, POLLIN, 0}};
+        if (poll(watch, 2, ended_fd < 0 ? 100 : -1) > 0 && watch[0].revents) open = !take();
+    }
+    if (got == pid && open) take();
+    if (ended_fd >= 0) close(ended_fd);
+    return got;
+}
+
 // Sets up attr for a program started as system() starts one: SIGINT and
 // SIGQUIT at their defaults, nothing blocked; in a process group of its own
 // when own_group is set.
@@ -398,7 +430,7 @@ bool executable(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-int external(std::string_view line, const output_to* output) {
+int external(std::string_view line, const output_to* output, const errors_to* errors) {
     auto argv = words(line);
     if (argv.empty()) return 0;
     std::string program = find_program(argv[0]);
@@ -412,7 +444,7 @@ int external(std::string_view line, const output_to* output) {
         return 9009;
     }
     argv[0] = program;
-    return run(argv, output);
+    return run(argv, output, errors);
 }
 
 // Hands the rest of a "powershell" line, as it stands, to the PowerShell
@@ -472,7 +504,7 @@ std::string powershell_program() {
     return !path.empty() && executable(path) ? path : std::string();
 }
 
-int run(const std::vector<std::string>& argv, const output_to* output) {
+int run(const std::vector<std::string>& argv, const output_to* output, const errors_to* errors) {
     std::vector<char*> args;
     for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -491,6 +523,13 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
 
     posix_spawnattr_t attr;
     spawn_defaults(attr, false);
+    // Only its standard error goes through us: its input and output stay the
+    // terminal, which it sees as its console.
+    int err_fds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (errors && pipe2(err_fds, O_CLOEXEC) == 0)
+        posix_spawn_file_actions_adddup2(&actions, err_fds[1], STDERR_FILENO);
 
     // SIGTERM and SIGHUP wait until the program is named as the one to pass
     // them on to (and while it is forgotten again), so none can end the
@@ -501,10 +540,12 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
     sigaddset(&ending, SIGHUP);
     sigprocmask(SIG_BLOCK, &ending, &mask);
     pid_t pid;
-    int err = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+    int err = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
     posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
     if (err == 0) foreground(pid);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
+    if (err_fds[1] >= 0) close(err_fds[1]);
     int status = 1;
     if (err != 0) {
         tell(err == ENOEXEC ? "此应用无法在你的电脑上运行。"
@@ -512,10 +553,9 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
              nullptr);
     } else {
         int ws = 0;
-        pid_t got;
-        do {
-            got = waitpid(pid, &ws, 0);
-        } while (got < 0 && errno == EINTR);
+        pid_t got = err_fds[0] >= 0 ? relay_errors(pid, err_fds[0], *errors, ws) : -1;
+        while (got != pid && (got = waitpid(pid, &ws, 0)) < 0 && errno == EINTR) {
+        }
         if (got == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
         sigprocmask(SIG_BLOCK, &ending, nullptr);
         foreground(0);
@@ -531,6 +571,7 @@ int run(const std::vector<std::string>& argv, const output_to* output) {
         }
     }
 
+    if (err_fds[0] >= 0) close(err_fds[0]);
     term_reload();
     end_as_signalled();
     sigaction(SIGINT, &old_int, nullptr);
@@ -561,7 +602,7 @@ std::string c_line(std::string_view line) {
     return std::string(inside) + std::string(line.substr(last + 1));
 }
 
-int cmd(std::string_view given, const output_to* output) {
+int cmd(std::string_view given, const output_to* output, const errors_to* errors) {
     std::string taken = c_line(given);
     std::string_view line = taken;
     auto [name, rest] = command_of(line);
@@ -576,5 +617,5 @@ int cmd(std::string_view given, const output_to* output) {
     if (name == "echo") return echo(rest);
     if (name == "robocopy") return robocopy(rest);
     if (name == "powershell") return to_powershell(line, rest);
-    return external(line, output);
+    return external(line, output, errors);
 }

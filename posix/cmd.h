@@ -31,6 +31,13 @@ struct output_to {
     std::size_t bytes;
 };
 
+// Where run() keeps what a program writes to its standard error, which is
+// still shown on ours as it comes: the last bytes of it, in *text.
+struct errors_to {
+    std::string* text;
+    std::size_t bytes;
+};
+
 // The status run() gives a program it ended for running too long (the
 // number Windows gives for a wait that ran out of time).
 constexpr int ran_out = 258;
@@ -46,7 +53,11 @@ constexpr int ran_out = 258;
 // more is awaited; when it runs out of time, it is ended with its group and
 // ran_out returned. A signal that would end this program (Ctrl+C included)
 // ends the group, then this program by that signal, the terminal put back.
-int run(const std::vector<std::string>& argv, const output_to* output = nullptr);
+// With errors (and no output), the program runs as without them, its input
+// and output ours, but its standard error is a pipe copied to ours (see
+// errors_to); what it left in the pipe is taken once it has ended.
+int run(const std::vector<std::string>& argv, const output_to* output = nullptr,
+        const errors_to* errors = nullptr);
 
 // A command line's command name, made small, and the rest of the line, which
 // starts after the one blank that ends the name; blanks before it are skipped.
@@ -62,5 +73,7 @@ std::string c_line(std::string_view line);
 // standard error, in Chinese, as cmd words them. With output, a program the
 // line runs writes as run() describes, and the message for a program that
 // cannot be run (9009 when it is not found) is appended to *output->text as
-// well; built-in commands write as without it.
-int cmd(std::string_view line, const output_to* output = nullptr);
+// well; built-in commands write as without it. With errors, a program the
+// line runs has its standard error kept as run() describes.
+int cmd(std::string_view line, const output_to* output = nullptr,
+        const errors_to* errors = nullptr);

@@ -1,6 +1,9 @@
 #include "dialogs.h"
 
 #include <ctime>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -42,4 +45,14 @@ int minute() {
 
 int second() {
     return now().tm_sec;
+}
+
+long long steady_ms() {
+#ifdef _WIN32
+    return static_cast<long long>(GetTickCount64());
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+#endif
 }

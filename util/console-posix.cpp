@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -117,6 +118,26 @@ bool pass(char key) {
     int vk = static_cast<unsigned char>(key);
     return vk != 0 && seen[vk] != clock_type::time_point() &&
            clock_type::now() - seen[vk] < std::chrono::milliseconds(100);
+}
+
+void drop_keys() {
+    pending.clear();
+    if (tty() >= 0)
+        while (!read_key(0).empty()) {
+        }
+}
+
+bool key_within(int milliseconds) {
+    if (!pending.empty()) {
+        pending.clear();
+        return true;
+    }
+    if (tty() >= 0) return !read_key(milliseconds).empty();
+    struct pollfd in = {STDIN_FILENO, POLLIN, 0};
+    auto until = clock_type::now() + std::chrono::milliseconds(milliseconds);
+    if (poll(&in, 1, milliseconds) > 0 && std::getchar() != EOF) return true;
+    std::this_thread::sleep_until(until); // at end of input, the wait lasts all the same
+    return false;
 }
 
 int get_key() {

@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <algorithm>
 #include <conio.h>
 #include <cstdlib>
 #include <windows.h>
@@ -88,4 +89,23 @@ bool pass(char key) {
 
 int get_key() {
     return _getch();
+}
+
+void drop_keys() {
+    while (_kbhit())
+        _getch();
+}
+
+bool key_within(int milliseconds) {
+    ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+    for (;;) {
+        if (_kbhit()) {
+            int code = _getch();
+            // An arrow or function key gives a second code.
+            if ((code == 0 || code == 224) && _kbhit()) _getch();
+            return true;
+        }
+        if (GetTickCount64() >= until) return false;
+        Sleep(20);
+    }
 }

@@ -44,6 +44,15 @@ bool pass(char key);
 // key was pressed, and what the screen showed wants drawing anew.
 int get_key();
 
+// Drops the keys typed so far and not yet read, on a console or terminal
+// (what standard input holds otherwise stays).
+void drop_keys();
+
+// True when a key is pressed within the milliseconds, the key taken;
+// false when none is (or at end of input, or when a stop and continue
+// (Ctrl+Z) cut the wait short).
+bool key_within(int milliseconds);
+
 // Reads one line from standard input, skipping empty lines before it; the line
 // feed, and a carriage return just before it, are not kept. Stops at end of
 // input or on an error with what it has read, so the line is empty only then.

@@ -35,3 +35,7 @@ int minute();
 
 // The current local second, from 0 (60 on a leap second).
 int second();
+
+// Milliseconds on a clock that only moves forward (not set with the time of
+// day), from a start of its own.
+long long steady_ms();

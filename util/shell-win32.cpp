@@ -60,10 +60,77 @@ HANDLE inheritable(DWORD which) {
     return copy;
 }
 
+// Copies what the pipe holds now, at most limit bytes, to the console's
+// standard error, whole characters only (the rest is held), and keeps the
+// last error_bytes of it in errors; false once the pipe is closed and empty.
+bool relay(HANDLE pipe, std::string& errors, std::string& held, DWORD limit) {
+    char buf[4096];
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    for (DWORD done = 0; done < limit;) {
+        DWORD ready = 0, got = 0, wrote = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &ready, nullptr)) return false;
+        if (ready == 0) return true;
+        if (!ReadFile(pipe, buf, std::min<DWORD>(ready, sizeof buf), &got, nullptr) || got == 0)
+            return false;
+        done += got;
+        errors.append(buf, got);
+        if (errors.size() > error_bytes) errors.erase(0, errors.size() - error_bytes);
+        held.append(buf, got);
+        size_t n = whole(held);
+        for (size_t at = 0;
+             at < n &&
+             WriteFile(console, held.data() + at, static_cast<DWORD>(n - at), &wrote, nullptr) &&
+             wrote > 0;)
+            at += wrote;
+        held.erase(0, n);
+    }
+    return true;
+}
+
 } // namespace
 
 int shell(std::string line) {
     return std::system(as_written(line).c_str());
+}
+
+// Runs the line as system() does ("cmd /c LINE", waiting for cmd), its input
+// and output the console's, its standard error a pipe that is copied to the
+// console as it comes.
+int shell_errors(std::string line, std::string& errors) {
+    errors.clear();
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE from = nullptr, to = nullptr;
+    if (!CreatePipe(&from, &to, &sa, 0)) return shell(line);
+    SetHandleInformation(from, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inheritable(STD_INPUT_HANDLE);
+    si.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
+    si.hStdError = to;
+    const char* comspec = std::getenv("COMSPEC");
+    std::string command = "cmd.exe /c " + as_written(line);
+    PROCESS_INFORMATION pi = {};
+    bool started = CreateProcessA(comspec && *comspec ? comspec : nullptr, command.data(), nullptr,
+                                  nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    for (HANDLE h : {si.hStdInput, si.hStdOutput, to})
+        if (h) CloseHandle(h);
+    if (!started) {
+        CloseHandle(from);
+        return -1;
+    }
+    CloseHandle(pi.hThread);
+    std::string held;
+    bool open = true, ended = false;
+    while (!ended) {
+        ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
+        if (open) open = relay(from, errors, held, 1 << 20);
+    }
+    DWORD status = 1;
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hProcess);
+    CloseHandle(from);
+    return static_cast<int>(status);
 }
 
 // Runs the line through cmd as _popen does ("cmd /c LINE"), standard output

@@ -8,6 +8,16 @@
 // Returns the command's exit status.
 int shell(std::string line);
 
+// How much of what a program writes to standard error shell_errors() keeps:
+// the last bytes of it.
+constexpr std::size_t error_bytes = 64 * 1024;
+
+// Runs one command line as shell() does, the program's input and output this
+// console, with what it writes to standard error still shown in this console
+// as it comes, and the last error_bytes of that kept in errors. Returns the
+// exit status as shell() does.
+int shell_errors(std::string line, std::string& errors);
+
 // How long shell_output() lets a program run, in seconds: a Java started cold
 // on a slow machine takes a few to say its version.
 constexpr int output_seconds = 20;

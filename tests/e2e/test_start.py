@@ -281,9 +281,12 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
         return
     # The new command in place of the old one, as the echo form writes it.
     assert (server / "java").read_bytes() == f"{java8} \n".encode()
-    # The next start runs it; a server that ran is closed whatever its status.
+    # The next start runs it; a server that ran is closed whatever its status,
+    # here once the start again it failing brings is cancelled.
     choose_start(s)
     s.child.expect_exact("stand-in server")
+    s.child.expect_exact("秒后重新启动，按任意键取消。")
+    s.child.send("x")
     closing_notice(s)
     # It failed, and left no log that says why.
     assert "服务器异常结束（退出代码 3）。请查看上面的输出了解原因。" in s.output
@@ -348,6 +351,24 @@ def holding(kind, server, port):
             ran.wait()
 
 
+COUNTDOWN = "服务器将在 10 秒后重新启动，按任意键取消。"
+ELSEWHERE = "203.0.113.250"  # an address of no computer here
+
+
+def friends_line(port):
+    """Where friends connect, from the addresses `ip` lists: the non-loopback
+    IPv4 ones, the local network's first."""
+    listed = subprocess.run(["ip", "-o", "-4", "addr", "show", "up"], capture_output=True, text=True,
+                            check=True).stdout
+    ips = [m.group(1) for m in re.finditer(r"inet (\d+\.\d+\.\d+\.\d+)/", listed)
+           if not m.group(1).startswith("127.")]
+    if not ips:
+        return f"这台电脑没有连接到网络，只有这台电脑上的程序可以连接服务器：127.0.0.1:{port}"
+    private = re.compile(r"^(10\.|192\.168\.|172\.(1[6-9]|2\d|3[01])\.)")
+    ips = list(dict.fromkeys(sorted(ips, key=lambda ip: 0 if private.match(ip) else 2 if ip.startswith("169.254.") else 1)))
+    return "朋友可以用以下地址连接服务器：" + "、".join(f"{ip}:{port}" for ip in ips)
+
+
 @pytest.mark.parametrize("held, eula, answer, typed, notice, said", [
     (None, None, None, "stop", None, None),
     (None, None, None, "crash", None, "服务器崩溃了。崩溃报告保存在：\n{server}/crash-reports/crash-"),
@@ -366,13 +387,21 @@ def holding(kind, server, port):
     (None, (b"eula=tr\\\n   ue\n",) * 2, None, "stop", None, None),
     (None, (EULA, EULA.replace(b"=false", b"=true"), 0o444), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
     (None, (HUGE_EULA, HUGE_EULA), "\r", None, "服务器文件夹中的eula.txt超过1MB，无法检查其中是否已同意许可协议", None),
+    ("127.0.0.1", None, None, "stop", None, None),
+    (ELSEWHERE, None, "y", None, f"server.properties中的server-ip（{ELSEWHERE}）不是这台电脑的地址，服务器将无法启动。",
+     f"服务器无法启动：server.properties 中的 server-ip（{ELSEWHERE}）不是这台电脑的地址。\n"),
+    (ELSEWHERE, None, "n", None, "不是这台电脑的地址", None),
 ], ids=["clean stop", "crash", "out of memory", "port held, no", "port held, yes", "the same server runs, no",
         "a python3 in the server folder holds it", "eula false, yes", "eula false, no", "line ends CR alone, yes",
         "eula true, line ends CR alone", "eula true on a continued line", "eula false and read-only, yes",
-        "eula.txt over the bound"])
+        "eula.txt over the bound", "server-ip loopback", "server-ip elsewhere, yes", "server-ip elsewhere, no"])
 def test_what_stops_the_server(launch, start, installed, held, eula, answer, typed, notice, said):
     server = installed()
     port = int((server / "server.properties").read_text().split("=")[1])
+    if held and held[0].isdigit():
+        with open(server / "server.properties", "a") as f:
+            f.write(f"server-ip={held}\n")
+        held = None
     if eula:
         (server / "eula.txt").write_bytes(eula[0])
         if eula[2:]:
@@ -392,18 +421,40 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
             if typed:
                 s.child.expect_exact("Done", timeout=30)
                 s.child.sendline(typed)
+            crashed = typed in ("crash", "oom")
+            if crashed:
+                # A crash: the reason, then the countdown, which a key cancels.
+                s.child.expect_exact(COUNTDOWN, timeout=30)
+                s.child.expect_exact("9 秒后", timeout=3)
+                s.child.send("x")
             s.child.expect_exact("服务器已关闭!", timeout=30)
             s.child.send("\r")
             s.menu()
             shown = strip_escapes(s.output).replace("\r", "")
+            # Just before the server, where friends connect.
+            before = shown[:shown.rindex("\n", 0, shown.index("Starting server version"))].rstrip().split("\n")
+            text = open(server / "server.properties").read()
+            router = (f"局域网外的朋友需要路由器把端口 {port} 转发到这台电脑（或这台电脑有公网地址）；"
+                      "同一局域网中的朋友不需要别的设置。")
+            if "127.0.0.1" in text:
+                lines = [f"server-ip 是 127.0.0.1，只有这台电脑上的程序可以连接服务器：127.0.0.1:{port}"]
+            elif ELSEWHERE in text:
+                lines = [f"朋友可以用这个地址连接服务器：{ELSEWHERE}:{port}", router]
+            else:
+                lines = [friends_line(port)] + ([router] if "以下地址" in friends_line(port) else [])
+            # (after a notice, the line starts where the notice's rows were)
+            assert before[-1] == lines[-1] and before[-len(lines)].endswith(lines[0]), before[-2:]
             # Between the server's last line and the notice, the explanation.
             after = shown[shown.rindex("[Server thread/"):shown.rindex("服务器已关闭!")]
             after = after[after.index("\n"):]
+            assert ("重新启动" in after) == crashed, after
             if said:
                 assert said.format(port=port, server=server) in after
             else:
                 # Nothing but the escapes that open the notice's rows.
                 assert re.sub(r"\x1b.", "", after.split("┌")[0]).strip() == "", after
+            # Cancelled: the server ran once.
+            assert shown.count("Starting server version") == 1
         leave(s)
     if eula:
         assert (server / "eula.txt").read_bytes() == eula[1]
@@ -516,4 +567,195 @@ def test_a_failed_backup_asks_whether_to_start(launch, start, installed, cause, 
         assert "磁盘空间不足" in s.output
         # Nothing half-written stays behind, not even the backup's folder.
         assert os.listdir(backups) == []
+    leave(s)
+
+
+def server_fixture(tmp_path, log="", err="", status=0, crashes=0, seconds=0):
+    """A Java command that stands in for the server: asked for -version, it
+    answers as Java 8 does. As the server, it says whether its input and
+    output are the terminal and its standard error is not, writes `log` to its
+    console and logs/latest.log, then `err` to standard error. On its first
+    `crashes` starts it sleeps the seconds first, and then writes a crash
+    report and names it, as the server does. It ends with status. Returns its
+    path and the file that counts its starts."""
+    runs = tmp_path / "runs"
+    (tmp_path / "log.txt").write_text(log)
+    (tmp_path / "err.txt").write_text(err)
+    script = tmp_path / "fixture" / "java"
+    script.parent.mkdir()
+    script.write_text(f"""#!/bin/sh
+[ "$1" = -version ] && {{ printf 'java version "1.8.0_392"\nJava HotSpot(TM) 64-Bit Server VM\n' >&2; exit 0; }}
+n=$(( $(cat {runs} 2>/dev/null || echo 0) + 1 )); echo $n > {runs}
+[ -t 0 ] && [ -t 1 ] && ! [ -t 2 ] && echo "console: terminal; errors: not"
+mkdir -p logs crash-reports
+[ $n -le {crashes} ] && sleep {seconds}
+tee logs/latest.log < {tmp_path / "log.txt"}
+cat {tmp_path / "err.txt"} >&2
+if [ $n -le {crashes} ]; then
+  r=crash-reports/crash-$n-server.txt
+  printf -- '---- Minecraft Crash Report ----\\nDescription: Exception in server tick loop\\n' > $r
+  echo "[21:49:13] [Server thread/ERROR]: This crash report has been saved to: $(pwd)/./$r" | tee -a logs/latest.log
+fi
+exit {status}
+""")
+    script.chmod(0o755)
+    return script, runs
+
+
+WATCHDOG = """[03:12:44] [Spigot Watchdog Thread/ERROR]: ------------------------------
+[03:12:44] [Spigot Watchdog Thread/ERROR]: The server has stopped responding! This is (probably) not a Spigot bug.
+[03:12:44] [Spigot Watchdog Thread/ERROR]: If you see a plugin in the Server thread dump below, then please report it to that author
+[03:12:44] [Spigot Watchdog Thread/ERROR]: \t *Especially* if it looks like HTTP or MySQL operations are occurring
+[03:12:44] [Spigot Watchdog Thread/ERROR]: Server thread dump (Look for plugins here before reporting to Spigot!):
+[03:12:44] [Spigot Watchdog Thread/ERROR]: ------------------------------
+[03:12:44] [Spigot Watchdog Thread/ERROR]: Current Thread: Server thread
+[03:12:44] [Spigot Watchdog Thread/ERROR]: \tPID: 21 | Suspended: false | Native: false | State: TIMED_WAITING
+[03:12:44] [Spigot Watchdog Thread/ERROR]: \t\tjava.lang.Thread.sleep(Native Method)
+[03:12:46] [Server Shutdown Thread/INFO]: Stopping server
+"""
+LEVEL = """[21:49:13] [Server thread/INFO]: Preparing level "world"
+[21:49:13] [Server thread/WARN]: Exception reading ./world/level.dat
+java.io.EOFException: Unexpected end of ZLIB input stream
+\tat java.util.zip.InflaterInputStream.fill(InflaterInputStream.java:240)
+\tat net.minecraft.server.v1_12_R1.NBTCompressedStreamTools.a(NBTCompressedStreamTools.java:15)
+[21:49:14] [Server thread/INFO]: Preparing start region for level 0 (Seed: 4325342311531)
+[21:50:02] [Server thread/INFO]: Stopping server
+"""
+ENABLING = """[21:49:13] [Server thread/INFO]: [Essentials] Enabling Essentials v2.17.1.0
+[21:49:13] [Server thread/ERROR]: Error occurred while enabling Essentials v2.17.1.0 (Is it up to date?)
+java.lang.NoSuchMethodError: org.bukkit.Server.getOnlinePlayers()Ljava/util/Collection;
+\tat com.earth2me.essentials.Essentials.onEnable(Essentials.java:245) ~[?:?]
+[21:50:02] [Server thread/INFO]: Stopping server
+"""
+THREADS = """Exception in thread "Server thread" java.lang.OutOfMemoryError: unable to create native thread: possibly out of memory or process/resource limits reached
+\tat java.base/java.lang.Thread.start0(Native Method)
+\tat java.base/java.lang.Thread.start(Thread.java:809)
+"""
+HEAP = 'Exception in thread "main" java.lang.OutOfMemoryError: Java heap space\n\tat Server.main(Server.java:1)\n'
+
+
+@pytest.mark.parametrize("log, err, status, said, again", [
+    (WATCHDOG, "", 0, "服务器停止了响应，被它的看门狗（watchdog）结束，结束时世界没有保存。", True),
+    (LEVEL, "", 0, "服务器无法读取世界的 ./world/level.dat，这个文件已损坏；服务器可能因此新建了一个空的世界。\n"
+     "请恢复最新的备份 vellomar/backups/{backup}（", False),
+    (ENABLING, "", 0, "插件 Essentials v2.17.1.0 启用失败。", False),
+    ("", THREADS, 1, "服务器无法再创建线程（java.lang.OutOfMemoryError: unable to create native thread）", True),
+    ("", HEAP, 1, "服务器内存不足（java.lang.OutOfMemoryError）。", True),
+], ids=["watchdog", "level.dat", "enabling", "threads", "heap in main"])
+def test_why_the_server_stopped(launch, start, installed, tmp_path, log, err, status, said, again):
+    java, runs = server_fixture(tmp_path, log, err, status)
+    server = installed(f"{java} \n".encode())
+    (server / "world").mkdir()
+    (server / "world" / "level.dat").write_bytes(b"\x1f\x8b damaged")
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    s.child.expect(BACKUP, timeout=30)
+    backup = s.child.match.group(1)
+    if again:
+        s.child.expect_exact(COUNTDOWN, timeout=30)
+        s.child.send("x")
+    s.child.expect_exact("服务器已关闭!", timeout=30)
+    shown = strip_escapes(s.output).replace("\r", "")
+    # The server's console is the terminal; only its standard error is read,
+    # and it still shows, after what the server wrote before it.
+    assert "console: terminal; errors: not" in shown
+    if err:
+        assert shown.index(err.splitlines()[-1]) > shown.index("console: terminal")
+    assert said.format(backup=backup) in shown
+    # The world is at risk: the newest backup is named.
+    assert (f"vellomar/backups/{backup}" in shown[shown.index("console:"):]) == (log in (WATCHDOG, LEVEL))
+    assert runs.read_text() == "1\n"
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+
+
+def patched_major(jar, major):
+    """The demo jar with its main class marked as compiled for a newer Java."""
+    with zipfile.ZipFile(jar) as z:
+        entries = {name: z.read(name) for name in z.namelist()}
+    for name, data in entries.items():
+        if name.endswith(".class"):
+            entries[name] = data[:6] + major.to_bytes(2, "big") + data[8:]
+    with zipfile.ZipFile(jar, "w") as z:
+        for name, data in entries.items():
+            z.writestr(name, data)
+
+
+@pytest.mark.parametrize("jar, said", [
+    ("missing", "服务器无法启动：Java 找不到服务器的 jar 文件 spigot-1.12.2.jar。\n请按1：继续安装会补上服务器文件夹中缺少的文件。"),
+    ("damaged", "服务器无法启动：服务器的 jar 文件 spigot-1.12.2.jar 已损坏，Java 无法读取它。"),
+    ("too new", "Java 版本太旧，无法运行 Server（需要 Java 21 或更高版本）。"),
+    ("fatal", "Java 自身出错，崩溃了（A fatal error has been detected by the Java Runtime Environment）。\n"
+     "错误报告保存在：\n{server}/hs_err_pid{pid}.log"),
+], ids=["missing", "damaged", "too new", "fatal"])
+def test_what_java_itself_says(launch, start, installed, jar, said):
+    """The machine's Java, with the demo server's jar missing, damaged, built
+    for a newer Java, or crashing."""
+    server = installed()
+    jarfile = server / "spigot-1.12.2.jar"
+    if jar == "missing":
+        jarfile.unlink()
+    elif jar == "damaged":
+        jarfile.write_bytes(b"PK\x03\x04 not a whole archive")
+    elif jar == "too new":
+        patched_major(jarfile, 65)
+    s = launch(start)
+    s.menu()
+    choose_start(s)
+    pid = None
+    if jar == "fatal":
+        s.child.expect_exact("Done", timeout=30)
+        with open(f"/proc/{s.child.pid}/task/{s.child.pid}/children") as f:
+            pid = int(f.read().split()[0])
+        os.kill(pid, signal.SIGSEGV)
+        s.child.expect_exact(COUNTDOWN, timeout=30)
+        s.child.send("x")
+    s.child.expect_exact("服务器已关闭!", timeout=30)
+    shown = strip_escapes(s.output).replace("\r", "")
+    assert said.format(server=server, pid=pid) in shown
+    assert ("重新启动" in shown) == (jar == "fatal")
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+
+
+def test_a_crashed_server_is_started_again_until_it_crashes_at_once(launch, start, installed, tmp_path):
+    java, runs = server_fixture(tmp_path, "[21:49:13] [Server thread/INFO]: Done (1.2s)!\n", crashes=5)
+    installed(f"{java} \n".encode())
+    s = launch(start, env={"VELLOMAR_TEST_RESTART": "1 30"})
+    s.menu()
+    choose_start(s)
+    s.child.expect_exact("服务器将在 1 秒后重新启动，按任意键取消。", timeout=30)
+    # The start runs again from the Java check: the Java, the backup's line,
+    # the address, the server.
+    s.child.expect_exact('java version "1.8.0_392"', timeout=30)
+    s.child.expect_exact("连接服务器：")
+    s.child.expect_exact("console: terminal")
+    s.child.expect_exact("服务器在上次崩溃后不到 30 秒又崩溃了，不再重新启动：它一直在崩溃，原因见上面的说明。",
+                         timeout=30)
+    s.child.expect_exact("服务器已关闭!")
+    assert runs.read_text() == "2\n"
+    shown = strip_escapes(s.output)
+    assert shown.count("服务器崩溃了。崩溃报告保存在：") == 2
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+
+
+def test_crashes_further_apart_are_each_started_again(launch, start, installed, tmp_path):
+    # Each run lasts longer than the window: 1.2 s against 1 s.
+    java, runs = server_fixture(tmp_path, crashes=2, seconds=1.2)
+    installed(f"{java} \n".encode())
+    s = launch(start, env={"VELLOMAR_TEST_RESTART": "1 1"})
+    s.menu()
+    choose_start(s)
+    s.child.expect_exact("服务器已关闭!", timeout=60)
+    assert runs.read_text() == "3\n"
+    shown = strip_escapes(s.output)
+    assert shown.count("服务器将在 1 秒后重新启动，按任意键取消。") == 2
+    assert "不再重新启动" not in shown
+    s.child.send("\r")
+    s.menu()
     leave(s)

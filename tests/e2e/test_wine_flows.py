@@ -1,7 +1,8 @@
-"""Keys 1 and 2 of the Windows build under Wine, with stand-ins for PowerShell
-and java.exe that record the command lines they were given (byte for byte,
-GBK as the launcher writes them), under Xvfb so that the message boxes have a
-display to show on."""
+"""Keys 1 and 2 of the Windows build under Wine, with stand-ins for PowerShell,
+robocopy, java.exe and Windows' own curl.exe that read their command lines as
+the real programs do and record them (byte for byte, GBK as the launcher
+writes them), under Xvfb so that the message boxes have a display to show
+on."""
 
 import hashlib
 import os
@@ -159,6 +160,12 @@ def press_enter_on_box(display, title, session=None, timeout=60, closing=15):
     fail(f"the message box {box} was still shown {closing} s after each of two Enters")
 
 
+# Where the stand-in site sends the archive's address: another one, as a CDN
+# would.
+ARCHIVE_URL = HOST + "/tarnwick/server/1.12.2.zip"
+MOVED_URL = HOST + "/cdn/1.12.2.zip"
+
+
 @pytest.fixture
 def standins(build, tmp_path, display):
     """The stand-ins, their logs, and the environment that puts them to work."""
@@ -169,22 +176,34 @@ def standins(build, tmp_path, display):
     (payload / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
     archive = tmp_path / "archive.zip"
     archive.write_bytes(b"stands for the server archive")
+    site = tmp_path / "site.txt"
+    site.write_text(f"{ARCHIVE_URL} 302 {MOVED_URL}\n{MOVED_URL} 200 {windows_path(archive)}\n")
     java_folder = tmp_path / "Java 8" / "bin"
     java_folder.mkdir(parents=True)
     shutil.copy2(build / "tests" / "standins" / "java.exe", java_folder / "java.exe")
-    logs = {"ps": tmp_path / "ps.log", "java": tmp_path / "java.log"}
+    logs = {"ps": tmp_path / "ps.log", "java": tmp_path / "java.log", "curl": tmp_path / "curl.log"}
     env = {
         "DISPLAY": display.name,
         "WINEPATH": windows_path(build / "tests" / "standins"),
         "VELLOMAR_DIST_HOST": HOST,
         "VELLOMAR_PS_LOG": str(logs["ps"]),
-        "VELLOMAR_PS_ARCHIVE": windows_path(archive),
+        "VELLOMAR_PS_SITE": windows_path(site),
+        "VELLOMAR_CURL_LOG": str(logs["curl"]),
         # What the stand-in fetches is what was published.
         "VELLOMAR_ARCHIVE_SHA256": hashlib.sha256(archive.read_bytes()).hexdigest(),
         "VELLOMAR_PS_PAYLOAD": windows_path(payload),
         "VELLOMAR_JAVA_LOG": str(logs["java"]),
     }
     return env, logs, windows_path(java_folder / "java.exe")
+
+
+@pytest.fixture
+def system_curl(build, wine_env):
+    """The curl.exe stand-in in the prefix's System32 until the test ends."""
+    placed = os.path.join(wine_env["WINEPREFIX"], "drive_c", "windows", "system32", "curl.exe")
+    shutil.copy2(build / "tests" / "curl" / "curl.exe", placed)
+    yield
+    os.remove(placed)
 
 
 def wait_text(s, text, timeout=60):
@@ -216,8 +235,10 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     s = launch_wine(start, env=env)
     install(s, typed)
 
+    # No curl.exe in System32: PowerShell's own download, which followed the
+    # site's redirect.
     assert logs["ps"].read_bytes() == (
-        b"powershell curl  -o 1.12.2.zip " + HOST.encode() + b"/tarnwick/server/1.12.2.zip\n"
+        b"powershell curl  -OutFile 1.12.2.zip " + ARCHIVE_URL.encode() + b"\n"
         b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
     server = start / "vellomar" / "1.12.2"
     assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
@@ -265,7 +286,110 @@ def test_an_archive_other_than_the_published_one_is_refused_under_wine(launch_wi
     assert not (work / "1.12.2.zip").exists()
     assert not (work / "1.12.2" / "eula.txt").exists()
     # Downloaded, and never extracted.
-    assert all(line.startswith(b"powershell curl  -o 1.12.2.zip ") for line in logs["ps"].read_bytes().splitlines())
+    assert all(line.startswith(b"powershell curl  -OutFile 1.12.2.zip ") for line in logs["ps"].read_bytes().splitlines())
+
+
+def test_key_1_downloads_with_curl_itself_under_wine(launch_wine, start, standins, system_curl):
+    env, logs, java = standins
+    # The first site answers 404: curl, told --fail by the launcher's config,
+    # writes no file, and the next site is tried at once; its redirect is
+    # followed (--location).
+    gone = "https://127.0.0.1:9444"
+    s = launch_wine(start, env={**env, "VELLOMAR_DIST_HOST": f"{gone} {HOST}"})
+    install(s, f'"{java}"')
+    s.child.send("3")
+    s.finish()
+    work = start / "vellomar"
+    assert logs["ps"].read_bytes() == (
+        b"powershell curl.exe  -o 1.12.2.zip " + gone.encode() + b"/tarnwick/server/1.12.2.zip\n"
+        b"powershell curl.exe  -o 1.12.2.zip " + ARCHIVE_URL.encode() + b"\n"
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
+    runs = logs["curl"].read_text().lower().splitlines()
+    assert runs[1::2] == ["config: " + windows_path(work / "_curlrc").lower()] * 2
+    assert not (work / "_curlrc").exists()
+    assert (work / "1.12.2" / "spigot-1.12.2.jar").exists()
+    assert "SHA-256 不符" not in strip_escapes(s.output)
+
+
+def in_wine(wine_env, env, folder, line):
+    """Runs a command line through Wine's cmd in folder: its status and what it printed."""
+    done = subprocess.run([WINE, "cmd", "/c", line], cwd=folder, env={**wine_env, **env}, capture_output=True,
+                          timeout=60)
+    return done.returncode, (done.stdout + done.stderr).decode("gbk", errors="replace")
+
+
+def test_the_stand_ins_refuse_what_windows_refuses(wine_env, standins, tmp_path):
+    env, logs, _ = standins
+    here = tmp_path / "here"
+    for folder in ("w1", "w2", "w[12]", "d"):
+        (here / folder).mkdir(parents=True)
+        (here / folder / "level.dat").write_text(folder)
+    (here / "a.zip").write_bytes(b"stands for a zip")
+    (here / "d" / "eula.txt").write_text("mine")
+    rows = [
+        # The download line as it was once composed: Windows PowerShell 5.1
+        # finds -o ambiguous.
+        (f"powershell curl  -o 1.12.2.zip {ARCHIVE_URL}", 1,
+         "Invoke-WebRequest : Parameter cannot be processed because the parameter name 'o' is ambiguous. "
+         "Possible matches include: -OutFile -OutVariable -OutBuffer."),
+        # curl.exe runs only where Windows has it.
+        (f"powershell curl.exe  -o 1.12.2.zip {ARCHIVE_URL}", 1, "The term 'curl.exe' is not recognized"),
+        # -Path is a wildcard: w[12] stands for w1 and w2, not for itself.
+        ("powershell Compress-Archive 'w[12]' 'w.zip'", 0, ""),
+        # A file there already is not replaced without -Force; the others are written.
+        ("powershell Expand-Archive -LiteralPath 'a.zip' -DestinationPath 'd'", 1, "eula.txt' already exists"),
+        # Robocopy's one form, the user's file kept, and a parameter it does not know.
+        ("robocopy w1 d /e /xc /xn /xo /r:0 /w:0 /njh /njs /ndl /nfl /np", 2, ""),
+        ("robocopy w1 d /mir", 16, 'ERROR : Invalid Parameter #3 : "/mir"'),
+    ]
+    for line, status, said in rows:
+        got, printed = in_wine(wine_env, env, here, line)
+        assert got == status and said in printed, (line, got, printed)
+    assert not (here / "1.12.2.zip").exists()
+    assert sorted((here / "w.zip").read_text().splitlines()[1:]) == ["w1", "w2"]
+    assert (here / "d" / "eula.txt").read_text() == "mine"
+    assert (here / "d" / "level.dat").read_text() == "d"
+    assert (here / "d" / "spigot-1.12.2.jar").exists()
+
+
+def test_a_continued_installation_keeps_the_users_files_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    work = start / "vellomar"
+    server = work / "1.12.2"
+    # Cut short before the jar; the user agreed, set the world's name and
+    # played. w[1] names one folder, but Compress-Archive would read it as a
+    # wildcard for w1.
+    (server / "w[1]").mkdir(parents=True)
+    (server / "w1").mkdir()
+    eula = "#agreed by the user\neula=true\n"
+    properties = f"level-name=w[1]\nserver-port={free_port()}\nmotd=mine\n"
+    (server / "eula.txt").write_text(eula)
+    (server / "server.properties").write_text(properties)
+    (server / "w[1]" / "level.dat").write_bytes(b"the user's world")
+    s = launch_wine(start, env=env)
+    install(s, f'"{java}"')
+    assert logs["ps"].read_bytes() == (
+        b"powershell curl  -OutFile 1.12.2.zip " + ARCHIVE_URL.encode() + b"\n"
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\.1.12.2.new'\n")
+    assert (server / "eula.txt").read_text() == eula
+    assert (server / "server.properties").read_text() == properties
+    assert (server / "w[1]" / "level.dat").read_bytes() == b"the user's world"
+    assert (server / "spigot-1.12.2.jar").read_bytes() == b"not really a jar"
+    assert not (work / ".1.12.2.new").exists()
+
+    s.child.send("2")
+    s.child.expect_exact("请输入要启动的服务器的编号:")
+    s.child.send("1\r")
+    wait_text(s, "server.properties 中的 level-name 不是单个文件夹的名称，或含有无法用于备份的字符，无法备份世界。")
+    press_enter_on_box(display, "下载服务器", s)  # Yes: start anyway
+    wait_text(s, "stand-in server running")
+    s.child.send("stop\r")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert b"Compress-Archive" not in logs["ps"].read_bytes()
+    assert not (work / "backups").exists()
 
 
 def answer_1_then_close_the_box(launch_wine, start, standins, display, key, prompt):
@@ -339,24 +463,36 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     assert "服务器正在运行" not in strip_escapes(s.output)
 
 
-def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
-    env, logs, java = standins
+def server_folder(start, java, jar=b"not really a jar"):
+    """The server folder as an installation leaves it, with a port of its own
+    and the stand-in as its Java; returns it and the port."""
     port = free_port()
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
-    # Not agreed yet, read-only, its lines ended by CR alone.
-    eula = b"#kept\reula=false\rmotd=keep me\r"
-    (server / "eula.txt").write_bytes(eula)
-    (server / "eula.txt").chmod(0o444)
-    (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
+    (server / "eula.txt").write_text("eula=true\n")
+    (server / "spigot-1.12.2.jar").write_bytes(jar)
     (server / "server.properties").write_text(f"server-port={port}\n")
     (server / "java").write_bytes(f'"{java}" \r\n'.encode("gbk"))
-    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
-    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    return server, port
+
+
+def start_server(s):
     s.menu()
     s.child.send("2")
     s.child.expect_exact("请输入要启动的服务器的编号:")
     s.child.send("1\r")
+
+
+def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    # Not agreed yet, read-only, its lines ended by CR alone.
+    eula = b"#kept\reula=false\rmotd=keep me\r"
+    (server / "eula.txt").write_bytes(eula)
+    (server / "eula.txt").chmod(0o444)
+    failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
+    start_server(s)
     press_enter_on_box(display, "下载服务器", s)  # Yes: agree
     wait_text(s, "stand-in server running")
     assert (server / "eula.txt").read_bytes() == eula.replace(b"=false", b"=true")
@@ -373,6 +509,38 @@ def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins,
     assert (server / "logs" / "latest.log").read_text() == failed + "\n"
 
 
+def test_a_java_error_on_standard_error_is_read_and_the_server_started_again_under_wine(
+        launch_wine, start, standins, display):
+    env, logs, java = standins
+    server, port = server_folder(start, java)
+    error = 'Exception in thread "main" java.lang.OutOfMemoryError: Java heap space'
+    s = launch_wine(start, env={**env, "VELLOMAR_JAVA_ERROR": error, "VELLOMAR_TEST_RESTART": "1 60"})
+    start_server(s)
+    # Where friends connect, from GetAdaptersAddresses: the addresses `ip`
+    # lists, which are Wine's adapters.
+    listed = subprocess.run(["ip", "-o", "-4", "addr", "show", "up"], capture_output=True, text=True,
+                            check=True).stdout
+    ips = [ip for ip in re.findall(r"inet (\d+\.\d+\.\d+\.\d+)/", listed) if not ip.startswith("127.")]
+    wait_text(s, "朋友可以用以下地址连接服务器：" + "、".join(f"{ip}:{port}" for ip in ips) if ips
+              else f"这台电脑没有连接到网络，只有这台电脑上的程序可以连接服务器：127.0.0.1:{port}")
+    # The server's output is the console still; what it wrote to standard
+    # error shows, and is read.
+    wait_text(s, "console: standard output the console, standard error not")
+    wait_text(s, error)
+    wait_text(s, "服务器内存不足（java.lang.OutOfMemoryError）。")
+    wait_text(s, "服务器将在 1 秒后重新启动，按任意键取消。")
+    # Started again from the Java check, it fails again at once: not again.
+    wait_text(s, "服务器在上次崩溃后不到 60 秒又崩溃了，不再重新启动")
+    press_enter_on_box(display, "下载服务器", s)
+    s.menu()
+    s.child.send("3")
+    s.finish()
+    assert strip_escapes(s.output).count(error) == 2
+    calls = logs["java"].read_bytes().decode("gbk").splitlines()[0::2]
+    assert [c.split()[-1] for c in calls] == ["-version", "spigot-1.12.2.jar"] * 2
+    assert not (server / "logs").exists()
+
+
 def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start, standins, display, tmp_path):
     env, logs, java = standins
     typed = f'"{java}"'
@@ -384,10 +552,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     beats = tmp_path / "still running"  # while it exists, the stand-in's -version never ends
     beats.write_text("")
     s = launch_wine(start, env={**env, "VELLOMAR_JAVA_HANG": windows_path(beats)})
-    s.menu()
-    s.child.send("2")
-    s.child.expect_exact("请输入要启动的服务器的编号:")
-    s.child.send("1\r")
+    start_server(s)
     wait_text(s, "该程序在 20 秒内没有结束，已将它结束。", timeout=90)
     # Ended, with cmd: it writes no more.
     size = beats.stat().st_size

@@ -11,7 +11,10 @@
 // the properties of that version, 64-bit, and its version lines. Otherwise it
 // prints a line, reads one line of console input, prints it back and ends;
 // with VELLOMAR_JAVA_LATEST set, it first writes that line to
-// logs\latest.log, as a server leaves its log.
+// logs\latest.log, as a server leaves its log. With VELLOMAR_JAVA_ERROR set,
+// it instead writes that line to standard error and ends with status 1, as
+// Java does when it cannot start the jar. As the server, it first says
+// whether its standard output is the console and its standard error is not.
 
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +90,16 @@ int main(int argc, char** argv) {
     if (settings || (argc == 2 && std::strcmp(argv[1], "-version") == 0)) {
         std::fputs(lines.c_str(), stderr);
         return 0;
+    }
+    DWORD mode = 0;
+    bool out_console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    bool err_console = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    std::printf("console: standard output %s, standard error %s\n",
+                out_console ? "the console" : "not", err_console ? "the console" : "not");
+    std::fflush(stdout);
+    if (const char* error = std::getenv("VELLOMAR_JAVA_ERROR")) {
+        std::fprintf(stderr, "%s\r\n", error);
+        return 1;
     }
     if (const char* latest = std::getenv("VELLOMAR_JAVA_LATEST")) {
         _mkdir("logs");

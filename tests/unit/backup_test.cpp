@@ -29,11 +29,16 @@ TEST(LevelName, ReadAsTheServerReadsIt) {
 }
 
 TEST(PlainName, OnlyWhatTheCommandLinesCarry) {
-    for (std::string name : {"world", "my world", "\xe4\xb8\x96\xe7\x95\x8c", "w.1"})
+    // A quoted name is PowerShell's value, whatever it looks like.
+    for (std::string name : {"world", "my world", "\xe4\xb8\x96\xe7\x95\x8c", "w.1", "-d",
+                             "-literal", "\xe2\x80\x9cquoted\xe2\x80\x9d"})
         EXPECT_TRUE(plain_name(name)) << name;
     for (const std::string& name : std::vector<std::string>{
              "", ".", "..", "a/b", "a\\b", "it's", "a&b", "100%", "a\"b", "x:", "a\tb",
-             std::string("a\0b", 3), "trail.", "trail ", " lead"})
+             std::string("a\0b", 3), "trail.", "trail ", " lead",
+             // What PowerShell reads otherwise: wildcards, runs of blanks
+             // joined into one, typographic single quotes ending the name.
+             "w[1]", "a]", "a  b", "Tom\xe2\x80\x99s world", "\xe2\x80\x98x", "x\xe2\x80\x9b"})
         EXPECT_FALSE(plain_name(name)) << name;
 }
 

@@ -52,7 +52,7 @@ const cause_row cause_rows[] = {
      "exception\njava.lang.OutOfMemoryError: Java heap "
      "space\n[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
      "/srv/./crash-reports/c.txt\n",
-     "/srv/crash-reports/c.txt", stop_cause::memory, "", false, 0},
+     "/srv/crash-reports/c.txt", stop_cause::memory, "/srv/crash-reports/c.txt", false, 0},
     {"[12:00:00] [Server thread/ERROR]: This crash report has been saved to: "
      "/srv/./crash-reports/c.txt \r\n",
      "", stop_cause::crash, "/srv/./crash-reports/c.txt", false, 0},
@@ -60,6 +60,101 @@ const cause_row cause_rows[] = {
     {"[12:00:00] [Server thread/ERROR]: Could not load 'plugins\\Old.jar' in folder 'plugins'\n"
      "org.bukkit.plugin.InvalidDescriptionException: Invalid plugin.yml\n",
      "", stop_cause::plugin, "plugins\\Old.jar", false, 0},
+    // The watchdog: Spigot's, Paper's glued to a panel's prefix, vanilla's
+    // with its crash report.
+    {"[03:12:44] [Spigot Watchdog Thread/ERROR]: ------------------------------\n"
+     "[03:12:44] [Spigot Watchdog Thread/ERROR]: The server has stopped responding! This is "
+     "(probably) not a Spigot bug.\n"
+     "[03:12:44] [Spigot Watchdog Thread/ERROR]: \tat java.lang.Thread.sleep(Native Method)\n",
+     "", stop_cause::hung, "", false, 0},
+    {"28.07 14:42:57 [Server] [ERROR] The server has stopped responding! This is (probably) not "
+     "a Paper bug.\r\n",
+     "", stop_cause::hung, "", false, 0},
+    {"[12:00:00] [Server Watchdog/FATAL]: A single server tick took 60.00 seconds (should be max "
+     "0.05)\n[12:00:00] [Server Watchdog/FATAL]: Considering it to be crashed, server will "
+     "forcibly shutdown.\n",
+     "/srv/crash-reports/w.txt", stop_cause::hung, "/srv/crash-reports/w.txt", false, 0},
+    // The world's level.dat: Linux and Windows paths, a custom level-name,
+    // a dimension, the 2012 form, the trace indented by blanks.
+    {"[12:00:00] [Server thread/WARN]: Exception reading ./world/level.dat\n"
+     "java.io.EOFException: Unexpected end of ZLIB input stream\n"
+     "\tat java.util.zip.InflaterInputStream.fill(InflaterInputStream.java:240)\n",
+     "", stop_cause::world, "./world/level.dat", false, 0},
+    {"[12:00:00 ERROR]: Exception reading .\\my world\\level.dat\r\n    java.io.EOFException\r\n",
+     "", stop_cause::world, ".\\my world\\level.dat", false, 0},
+    {"2012-07-20 21:49:13 [WARNING] Exception reading ./survival/DIM1/level.dat\n"
+     "java.io.EOFException\n",
+     "", stop_cause::world, "./survival/DIM1/level.dat", false, 0},
+    // A plugin that could not be enabled, in the three forms of the lines.
+    {"[21:49:13 ERROR]: Error occurred while enabling Essentials v2.17.1.0 (Is it up to "
+     "date?)\njava.lang.NoSuchMethodError: org.bukkit.Server.getOnlinePlayers()\n",
+     "", stop_cause::enable, "Essentials v2.17.1.0", false, 0},
+    {"2012-07-20 21:49:13 [SEVERE] Error occurred while enabling WorldEdit v5.3 (Is it up to "
+     "date?)\r\n",
+     "", stop_cause::enable, "WorldEdit v5.3", false, 0},
+    // Out of threads, not of heap: Java 8's and 17's words, on standard
+    // error and in a crash report; the heap stays as it is.
+    {"Exception in thread \"Server thread\" java.lang.OutOfMemoryError: unable to create new "
+     "native thread\n\tat java.lang.Thread.start0(Native Method)\n",
+     "", stop_cause::threads, "", false, 0},
+    {"[12:00:00] [Server thread/ERROR]: Encountered an unexpected exception\n"
+     "java.lang.OutOfMemoryError: unable to create native thread: possibly out of memory or "
+     "process/resource limits reached\n",
+     "/srv/crash-reports/t.txt", stop_cause::threads, "/srv/crash-reports/t.txt", false, 0},
+    {"Exception in thread \"main\" java.lang.OutOfMemoryError: Java heap space\n", "",
+     stop_cause::memory, "", false, 0},
+    {"java.lang.OutOfMemoryError: GC overhead limit exceeded\n", "", stop_cause::memory, "", false,
+     0},
+    {"java.lang.OutOfMemoryError: Metaspace\n", "", stop_cause::memory, "", false, 0},
+    // server-ip names an address the computer does not have: Linux's and
+    // Windows' words.
+    {"[12:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!\n"
+     "[12:00:00] [Server thread/WARN]: The exception was: java.net.BindException: Cannot assign "
+     "requested address\n",
+     "", stop_cause::address, "", false, 0},
+    {"[12:00:00 WARN]: **** FAILED TO BIND TO PORT!\r\n[12:00:00 WARN]: The exception was: "
+     "java.net.BindException: Cannot assign requested address: bind\r\n",
+     "", stop_cause::address, "", false, 0},
+    // A missing dependency: the old form names the file, Paper's the plugin
+    // and what it needs.
+    {"21:49:13Could not load 'plugins/EssentialsChat.jar' in folder 'plugins'\n"
+     "org.bukkit.plugin.UnknownDependencyException: Essentials\n",
+     "", stop_cause::plugin, "plugins/EssentialsChat.jar", false, 0},
+    {"[22:28:37] [Server thread/ERROR]: [ModernPluginLoadingStrategy] Could not load "
+     "'./plugins/MobFarmManager_2.0.4.2.jar' in './plugins'\n"
+     "org.bukkit.plugin.UnknownDependencyException: Unknown/missing dependency plugins: [CMILib]. "
+     "Please download and install these plugins to run 'MobFarmManager'.\n",
+     "", stop_cause::plugin, "MobFarmManager", false, 0},
+    // Java's own words before there is a log, either line of a JNI error
+    // first, and the launcher's line in GBK.
+    {"Error: Unable to access jarfile spigot-1.12.2.jar\r\n", "", stop_cause::no_jar,
+     "spigot-1.12.2.jar", false, 0},
+    {"Error: Invalid or corrupt jarfile spigot-1.12.2.jar\n", "", stop_cause::bad_jar,
+     "spigot-1.12.2.jar", false, 0},
+    {"Error: A JNI error has occurred, please check your installation and try again\n"
+     "Exception in thread \"main\" java.lang.UnsupportedClassVersionError: "
+     "org/bukkit/craftbukkit/Main : Unsupported major.minor version 52.0\n",
+     "", stop_cause::old_java, "org/bukkit/craftbukkit/Main", false, 8},
+    {"Exception in thread \"main\" java.lang.UnsupportedClassVersionError: "
+     "org/bukkit/craftbukkit/Main has been compiled by a more recent version of the Java Runtime "
+     "(class file version 61.0)\nError: A JNI error has occurred, please check your installation "
+     "and try again\n",
+     "", stop_cause::old_java, "org/bukkit/craftbukkit/Main", false, 17},
+    {"\xb4\xed\xce\xf3: \xbc\xd3\xd4\xd8\xd6\xf7\xc0\xe0 Server \xca\xb1\xb3\xf6\xcf\xd6 "
+     "LinkageError\n\tjava.lang.UnsupportedClassVersionError: Server has been compiled by a more "
+     "recent version of the Java Runtime (class file version 65.0)\n",
+     "", stop_cause::old_java, "Server", false, 21},
+    // Java's own crash: the path it names, or else the report it left.
+    {"#\n# A fatal error has been detected by the Java Runtime Environment:\n#\n"
+     "#  EXCEPTION_ACCESS_VIOLATION (0xc0000005) at pc=0x6d8d1f4a, pid=4144, tid=3472\n"
+     "# An error report file with more information is saved as:\n"
+     "# C:\\srv\\1.12.2\\hs_err_pid4144.log\r\n",
+     "", stop_cause::java_crash, "C:\\srv\\1.12.2\\hs_err_pid4144.log", false, 0},
+    {"", "/srv/hs_err_pid77.log", stop_cause::java_crash, "/srv/hs_err_pid77.log", false, 0},
+    // Chat in the 2012 form proves nothing either.
+    {"2012-07-20 21:49:13 [INFO] <ann> The server has stopped responding! Exception reading "
+     "./world/level.dat\n",
+     "", stop_cause::none, "", false, 0},
     // What a player says is no cause.
     {"[12:00:00] [Server thread/INFO]: <ann> java.lang.OutOfMemoryError **** FAILED TO BIND TO "
      "PORT!\n",
@@ -80,17 +175,21 @@ TEST(CauseOf, ReadsTheServersLines) {
 }
 
 TEST(Explanation, NamesWhatItKnows) {
-    auto cause = [](stop_cause what, const char* name = "", bool plugin = false, int java = 0) {
+    auto cause = [](stop_cause what, const char* name = "", bool plugin = false, int java = 0,
+                    const char* needs = "") {
         found_cause found;
         found.cause = what;
         found.name = name;
         found.plugin = plugin;
         found.java = java;
+        found.needs = needs;
         return found;
     };
+    const std::string backup = "vellomar/backups/2026-12-09_08-30-00";
     const struct {
         found_cause found;
         const char* said;
+        bool at_risk = false;
     } rows[] = {
         {cause(stop_cause::port), "服务器无法启动：端口 25570 已被其他程序占用。\n"},
         {cause(stop_cause::eula), "还没有同意服务器的最终用户许可协议"},
@@ -100,17 +199,55 @@ TEST(Explanation, NamesWhatItKnows) {
         {cause(stop_cause::memory),
          "服务器内存不足（java.lang.OutOfMemoryError）。\n请使用 64 位的 Java"},
         {cause(stop_cause::crash, "/srv/crash-reports/d.txt"),
-         "服务器崩溃了。崩溃报告保存在：\n/srv/crash-reports/d.txt\n"},
+         "服务器崩溃了。崩溃报告保存在：\n/srv/crash-reports/d.txt\n", true},
         {cause(stop_cause::plugin, "plugins/Old.jar"), "插件 plugins/Old.jar 加载失败。"},
+        {cause(stop_cause::crash, "/srv/crash-reports/d.txt"),
+         "最新的世界备份在 vellomar/backups/2026-12-09_08-30-00。", true},
+        {cause(stop_cause::hung), "服务器停止了响应，被它的看门狗（watchdog）结束", true},
+        {cause(stop_cause::world, "./world/level.dat"),
+         "服务器无法读取世界的 ./world/level.dat，这个文件已损坏", true},
+        {cause(stop_cause::world), "请恢复最新的备份 vellomar/backups/2026-12-09_08-30-00（", true},
+        {cause(stop_cause::enable, "Essentials v2.17.1.0"), "插件 Essentials v2.17.1.0 启用失败。"},
+        {cause(stop_cause::plugin, "MobFarmManager", false, 0, "CMILib"),
+         "插件 MobFarmManager 加载失败：它需要的插件 CMILib 没有安装。"},
+        {cause(stop_cause::threads), "加大 -Xmx 只会更糟"},
+        {cause(stop_cause::memory, "/srv/crash-reports/m.txt"),
+         "。\n崩溃报告保存在：\n/srv/crash-reports/m.txt\n", true},
+        {cause(stop_cause::address, "192.0.2.1"),
+         "server.properties 中的 server-ip（192.0.2.1）不是这台电脑的地址。"},
+        {cause(stop_cause::no_jar, "spigot-1.12.2.jar"),
+         "Java 找不到服务器的 jar 文件 spigot-1.12.2.jar。\n请按1"},
+        {cause(stop_cause::bad_jar, "spigot-1.12.2.jar"),
+         "已损坏，Java 无法读取它。\n请删除 1.12.2 文件夹中的 spigot-1.12.2.jar，然后按1"},
+        {cause(stop_cause::java_crash, "/srv/hs_err_pid7.log"),
+         "错误报告保存在：\n/srv/hs_err_pid7.log\n", true},
+        {cause(stop_cause::abnormal, "0xC0000005"), "服务器异常结束（退出代码 0xC0000005）。"},
         // What a plugin named itself is shown, not acted on by the terminal.
         {cause(stop_cause::plugin, "plugins/\x1b]0;pwned\x07\x1b[2J.jar"),
          "插件 plugins/\\x1B]0;pwned\\x07\\x1B[2J.jar 加载失败。"},
         {cause(stop_cause::old_java, "plugins/\r\x7f.jar", true, 17),
          "无法运行插件 plugins/\\x0D\\x7F.jar"},
     };
-    for (const auto& row : rows)
-        EXPECT_NE(explanation(row.found, 25570).find(row.said), std::string::npos) << row.said;
-    EXPECT_EQ(explanation({}, 25570), "");
+    for (const auto& row : rows) {
+        std::string said = explanation(row.found, 25570, backup);
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        // The newest backup is named where the world is at risk, and only there.
+        EXPECT_EQ(said.find(backup) != std::string::npos, row.at_risk) << said;
+    }
+    EXPECT_EQ(explanation({}, 25570, backup), "");
+    EXPECT_NE(explanation(cause(stop_cause::world), 25570).find("没有找到世界的备份"),
+              std::string::npos);
+}
+
+TEST(Restarts, OnlyACrash) {
+    for (stop_cause cause : {stop_cause::crash, stop_cause::hung, stop_cause::memory,
+                             stop_cause::threads, stop_cause::java_crash, stop_cause::abnormal})
+        EXPECT_TRUE(restarts(cause)) << static_cast<int>(cause);
+    for (stop_cause cause :
+         {stop_cause::none, stop_cause::port, stop_cause::address, stop_cause::eula,
+          stop_cause::old_java, stop_cause::no_jar, stop_cause::bad_jar, stop_cause::world,
+          stop_cause::plugin, stop_cause::enable})
+        EXPECT_FALSE(restarts(cause)) << static_cast<int>(cause);
 }
 
 TEST(Properties, AreReadAsTheServerReadsThem) {
@@ -244,14 +381,23 @@ TEST(Explain, ReadsOnlyWhatThisRunLeft) {
         bool log_before, log_after, report;
         int status;
         const char* said;
+        stop_cause cause;
+        const char* errors = "";
+        bool fatal = false;
     } rows[] = {
-        {false, false, false, 0, ""},
-        {true, false, false, 0, ""},
-        {false, true, false, 0, "服务器无法启动：端口 25570 已被其他程序占用。\n"},
-        {true, true, false, 1, "服务器无法启动：端口 25570"},
-        {true, false, true, 0, "服务器崩溃了。崩溃报告保存在：\n"},
-        {false, false, false, 1, "服务器异常结束（退出代码 1）。"},
-        {false, false, false, 130, ""},
+        {false, false, false, 0, "", stop_cause::none},
+        {true, false, false, 0, "", stop_cause::none},
+        {false, true, false, 0, "服务器无法启动：端口 25570 已被其他程序占用。\n",
+         stop_cause::port},
+        {true, true, false, 1, "服务器无法启动：端口 25570", stop_cause::port},
+        {true, false, true, 0, "服务器崩溃了。崩溃报告保存在：\n", stop_cause::crash},
+        {false, false, false, 1, "服务器异常结束（退出代码 1）。", stop_cause::abnormal},
+        {false, false, false, 130, "", stop_cause::none},
+        // What Java said on standard error, with no log.
+        {false, false, false, 1, "Java 找不到服务器的 jar 文件 spigot-1.12.2.jar。",
+         stop_cause::no_jar, "Error: Unable to access jarfile spigot-1.12.2.jar\r\n"},
+        // Java's own crash, told on its standard output: its report is found.
+        {false, false, false, 134, "错误报告保存在：\n", stop_cause::java_crash, "", true},
     };
     for (const auto& row : rows) {
         scratch dir;
@@ -260,6 +406,7 @@ TEST(Explain, ReadsOnlyWhatThisRunLeft) {
         std::filesystem::create_directories(dir / "crash-reports");
         write_file(dir / "server.properties", "server-port=25570\n");
         write_file(dir / "crash-reports" / "crash-1-server.txt", "an old crash");
+        write_file(dir / "hs_err_pid1.log", "# an old fatal error");
         if (row.log_before)
             write_file(dir / "logs" / "latest.log", "**** FAILED TO BIND TO PORT!\n");
         traces before = traces_now();
@@ -267,9 +414,13 @@ TEST(Explain, ReadsOnlyWhatThisRunLeft) {
             write_file(dir / "logs" / "latest.log", "x\n**** FAILED TO BIND TO PORT!\n");
         if (row.report)
             write_file(dir / "crash-reports" / "crash-2-server.txt", "Description: tick");
+        if (row.fatal)
+            write_file(dir / "hs_err_pid2.log",
+                       "#\n# A fatal error has been detected by the Java Runtime Environment:\n");
         capture out(STDOUT_FILENO);
-        explain(before, row.status);
+        found_cause found = explain(before, row.status, row.errors, "vellomar/backups/b");
         std::string said = out.text();
+        EXPECT_EQ(found.cause, row.cause) << said;
         if (*row.said) {
             EXPECT_NE(said.find(row.said), std::string::npos) << said;
         } else {
@@ -277,6 +428,8 @@ TEST(Explain, ReadsOnlyWhatThisRunLeft) {
         }
         std::string report = (dir / "crash-reports" / "crash-2-server.txt").string();
         EXPECT_EQ(said.find(report) != std::string::npos, row.report) << said;
+        std::string fatal = (dir / "hs_err_pid2.log").string();
+        EXPECT_EQ(said.find(fatal) != std::string::npos, row.fatal) << said;
     }
 }
 
