@@ -379,7 +379,12 @@ std::string newest_backup() {
 
 bool back_up_world(const std::string& caption) {
     sweep();
-    std::string base = level_name(read_part("server.properties"));
+    std::string properties;
+    if (!read_head("server.properties", properties)) {
+        print("server.properties 超过 1 MB，无法确定世界文件夹，无法备份世界。\n");
+        return start_anyway(caption);
+    }
+    std::string base = level_name(properties);
     if (!plain_name(base)) {
         print("server.properties 中的 level-name 不是单个文件夹的名称，或含有无法用于备份的字符，"
               "无法备份世界。\n");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -51,20 +52,37 @@ void trying(const std::vector<std::string>& list, std::size_t at) {
               int_string(static_cast<int>(list.size())) + " 个）：" + list[at] + "\n");
 }
 
-std::string published_sha256() {
-    const char* named = std::getenv("VELLOMAR_ARCHIVE_SHA256");
-    std::string text = named ? named : VELLOMAR_ARCHIVE_SHA256;
+std::string sha256_value(const std::string& text) {
     std::string digits;
     for (char c : text)
-        if (c != ' ' && c != '\t')
+        if (!std::strchr(" \t\r\n\v\f", c))
             digits += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return digits;
+    bool hex = digits.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return digits.empty() || (digits.size() == 64 && hex) ? digits : "?";
+}
+
+std::string published_sha256() {
+    const char* named = std::getenv("VELLOMAR_ARCHIVE_SHA256");
+    return sha256_value(named ? named : VELLOMAR_ARCHIVE_SHA256);
+}
+
+std::string pin_fault() {
+    if (published_sha256() != "?") return {};
+    const char* named = std::getenv("VELLOMAR_ARCHIVE_SHA256");
+    return "环境变量 VELLOMAR_ARCHIVE_SHA256 的值“" + printable(named ? named : "") +
+           "”不是 SHA-256（应为 64 位十六进制数字，或为空表示不校验），无法确认下载的 1.12.2.zip "
+           "是否为发布的文件。请改正这个设置后重试。";
 }
 
 bool verified(const std::string& file, const std::string& partial) {
     if (!file_check(file)) return false;
     std::string expected = published_sha256();
     if (expected.empty()) return true;
+    if (std::string fault = pin_fault(); !fault.empty()) {
+        delete_file(file);
+        print(fault + "\n");
+        return false;
+    }
     std::string found = sha256_file(file);
     if (found == expected) return true;
     delete_file(file);

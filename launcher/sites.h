@@ -18,10 +18,19 @@ std::string archive_address(const std::string& site);
 // Tells which site is tried now, when there is more than one.
 void trying(const std::vector<std::string>& list, std::size_t at);
 
-// The SHA-256 the archive must have, in lower case: the environment variable
-// VELLOMAR_ARCHIVE_SHA256 when set, else the build's setting; empty when any
-// archive is taken.
+// A SHA-256 as a setting gives it, blanks and line ends anywhere in it left
+// out, in lower case: 64 hexadecimal digits, empty for none, "?" for what is
+// neither.
+std::string sha256_value(const std::string& text);
+
+// The SHA-256 the archive must have, as sha256_value() reads the environment
+// variable VELLOMAR_ARCHIVE_SHA256 when set, else the build's setting; empty
+// when any archive is taken.
 std::string published_sha256();
+
+// The notice for a VELLOMAR_ARCHIVE_SHA256 that is not a SHA-256, naming the
+// setting; empty when it is one, or empty.
+std::string pin_fault();
 
 // True when file is there and is the published archive (or none is
 // published). A file with other bytes is deleted with partial, the bytes an

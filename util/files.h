@@ -60,7 +60,8 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
 
 // Replaces the file at path (made when missing) with data, written beside it
 // under a temporary name and renamed into place: until the rename the old
-// file stays as it was, and a failure leaves it so. True when done.
+// file stays as it was, and a failure leaves it so. The file keeps its mode
+// (Linux) or its read-only attribute (Windows). True when done.
 bool replace_file(std::string path, const std::string& data);
 
 // What a path names, a link taken for what it leads to.

@@ -159,6 +159,26 @@ TEST(FileSize, LargeFilesKeepAllBits) {
     }
 }
 
+TEST(ReplaceFile, KeepsTheModeAndLeavesNothingBeside) {
+    scratch dir;
+    dir.enter();
+    for (auto mode : {0444, 0600, 0755}) {
+        write_file("eula.txt", "eula=false\n");
+        fs::permissions("eula.txt", static_cast<fs::perms>(mode));
+        EXPECT_TRUE(replace_file("eula.txt", "eula=true\n"));
+        EXPECT_EQ(read_file("eula.txt"), "eula=true\n");
+        EXPECT_EQ(static_cast<int>(fs::status("eula.txt").permissions()), mode) << mode;
+    }
+    // Made when missing; nothing of either left beside them.
+    EXPECT_TRUE(replace_file("new.txt", "x"));
+    EXPECT_EQ(read_file("new.txt"), "x");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator("."))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"eula.txt", "new.txt"}));
+}
+
 TEST(MakeFolder, CreatesParents) {
     scratch dir;
     dir.enter();
