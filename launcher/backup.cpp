@@ -91,30 +91,80 @@ std::string unescape(const std::string& value) {
     return out;
 }
 
-// The backup folders' names in the backups folder, oldest first.
-std::vector<std::string> backup_names() {
+// The name a backup has while it is made (tag "new") or removed ("old"):
+// the launcher's alone, and whatever holds it is what a run cut short left.
+std::string hidden(const std::string& name, const std::string& tag) {
+    return "." + name + "." + tag;
+}
+
+// True when name is a backup's name while made or removed.
+bool in_passing(const std::string& name) {
+    if (name.size() < 6 || name.front() != '.') return false;
+    std::string tag = name.substr(name.size() - 4);
+    return (tag == ".new" || tag == ".old") && stamped(name.substr(1, name.size() - 5));
+}
+
+// The names in the backups folder.
+std::vector<std::string> names_there() {
     std::vector<std::string> found, names;
     if (folder_check(backups)) get_file_names(backups, found, "");
-    for (const auto& full : found) {
-        std::string name = full.substr(full.rfind('\\') + 1);
-        if (stamped(name)) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
+    for (const auto& full : found)
+        names.push_back(full.substr(full.rfind('\\') + 1));
     return names;
 }
 
-// The fingerprint saved with a backup, empty when it has none.
-std::string saved_fingerprint(const std::string& name) {
-    std::string line;
-    if (!read_line(backups + "\\" + name + "\\" + manifest, line)) return "";
-    return del_space(line);
+// True when the folder holds the zip as a file.
+bool has_zip(const std::string& name, const std::string& zip) {
+    return file_kind(backups + "\\" + name + "\\" + zip) == kind::file;
+}
+
+// True when a was made before b: by their order, then by their names.
+bool older(const backup& a, const backup& b) {
+    return a.order != b.order ? a.order < b.order : a.name < b.name;
+}
+
+// True when the backup holds every zip its manifest names, or one zip at
+// least for a manifest that names none.
+bool complete(const backup& one) {
+    if (!one.zips.empty())
+        return std::all_of(one.zips.begin(), one.zips.end(),
+                           [&](const std::string& zip) { return has_zip(one.name, zip); });
+    std::vector<std::string> zips;
+    get_file_names(backups + "\\" + one.name, zips, ".zip");
+    return std::any_of(zips.begin(), zips.end(),
+                       [](const std::string& zip) { return file_kind(zip) == kind::file; });
+}
+
+// The backups the launcher made and finished, oldest first: folders named
+// from the clock, holding the manifest it wrote and all their zips. Nothing
+// else there is ever taken for a backup: a folder of the user's, a file, a
+// backup cut short.
+std::vector<backup> whole() {
+    std::vector<backup> found;
+    for (const auto& name : names_there()) {
+        backup one;
+        std::string folder = backups + "\\" + name;
+        if (!stamped(name) || !folder_check(folder) ||
+            !read_manifest(read_part(folder + "\\" + manifest, 0, 64 << 10), one))
+            continue;
+        one.name = name;
+        if (complete(one)) found.push_back(one);
+    }
+    std::sort(found.begin(), found.end(), older);
+    return found;
 }
 
 // True when the backup holds a zip for each of the folders.
 bool holds(const std::string& name, const std::vector<std::string>& folders) {
-    return std::all_of(folders.begin(), folders.end(), [&](const std::string& folder) {
-        return file_check(backups + "\\" + name + "\\" + folder + ".zip");
-    });
+    return std::all_of(folders.begin(), folders.end(),
+                       [&](const std::string& folder) { return has_zip(name, folder + ".zip"); });
+}
+
+// Removes what runs cut short left in the backups folder: backups half made
+// or half removed, under their names in passing.
+void sweep() {
+    for (const auto& name : names_there())
+        if (in_passing(name)) remove_name(backups + "\\" + name);
 }
 
 // The clock's moment as a backup folder's name, its fields all read from one
@@ -139,45 +189,48 @@ std::string new_name() {
     return "";
 }
 
-// Makes the backup: a folder named from the clock holding a zip of each
-// world folder and, last, the fingerprint. False when it failed; what was
-// made of it is removed, and name is left empty once nothing of it is left.
+// Makes the backup, the order-th made: under its name in passing, a folder
+// holding a zip of each world folder and, last, the manifest; then the
+// folder takes the name from the clock. A world folder that is a link (the
+// world moved to another disk) is zipped as the folder it leads to, its
+// entries under the link's name: Compress-Archive lists a folder through a
+// link to it and names the entries from the link's own folder, as the
+// stand-in does. False when it failed; what was made of it is removed, and
+// name is left empty once nothing of it is left, or names what is.
 bool make_backup(const std::vector<std::string>& folders, const std::string& sum,
-                 std::string& name) {
+                 std::int64_t order, std::string& name) {
     name = new_name();
     if (name.empty()) {
         print("无法备份世界：系统时钟没有走动，无法为备份命名。\n");
         return false;
     }
-    std::string folder = backups + "\\" + name;
-    make_folder(folder);
-    bool ok = folder_check(folder);
+    std::string passing = hidden(name, "new"), folder = backups + "\\" + passing;
+    remove_name(folder);
+    bool ok = !file_check(folder);
+    if (ok) make_folder(folder);
+    ok = ok && folder_check(folder);
+    backup made{name, sum, {}, order};
     for (const auto& world : folders) {
         if (!ok) break;
         std::string dest = folder + "\\" + world + ".zip";
         ok = zip(world, dest) == 0 && file_check(dest);
+        made.zips.push_back(world + ".zip");
     }
-    if (ok) {
-        shell("echo " + sum + " >> " + folder + "\\" + manifest);
-        ok = saved_fingerprint(name) == sum;
-    }
-    if (!ok && file_check(folder)) del_folder(folder);
-    if (!ok && !file_check(folder)) name.clear();
+    ok = ok && replace_file(folder + "\\" + manifest, manifest_text(made)) &&
+         move_name(folder, backups + "\\" + name);
+    if (!ok) remove_name(folder);
+    if (!ok) name = file_check(folder) ? passing : "";
     return ok;
 }
 
-// Removes the backups beyond the newest ones kept, and the folders of
-// backups cut short but for made.
+// Removes the backups beyond the newest ones kept, but for made. Each takes
+// its name in passing first, so that one cut short there is never taken
+// for a backup again.
 void prune(const std::string& made) {
-    std::vector<std::string> complete;
-    for (const auto& name : backup_names()) {
-        if (!saved_fingerprint(name).empty())
-            complete.push_back(name);
-        else if (name != made)
-            del_folder(backups + "\\" + name);
+    for (const auto& name : expired(whole(), kept)) {
+        std::string passing = backups + "\\" + hidden(name, "old");
+        if (name != made && move_name(backups + "\\" + name, passing)) del_folder(passing);
     }
-    for (const auto& name : expired(complete, kept))
-        if (name != made) del_folder(backups + "\\" + name);
 }
 
 // Says that the backup failed, and what is left of it when the folder named
@@ -273,21 +326,65 @@ std::string fingerprint(const std::vector<std::string>& folders) {
     return int_string(static_cast<int>(std::min<std::uint64_t>(count, 999999999))) + "-" + hex;
 }
 
-std::vector<std::string> expired(std::vector<std::string> names, size_t keep) {
-    std::sort(names.begin(), names.end());
-    names.resize(names.size() > keep ? names.size() - keep : 0);
+std::string manifest_text(const backup& made) {
+#ifdef _WIN32
+    const std::string end = "\r\n";
+#else
+    const std::string end = "\n";
+#endif
+    std::string text = made.sum + end + std::to_string(made.order) + end;
+    for (const auto& zip : made.zips)
+        text += zip + end;
+    return text;
+}
+
+bool read_manifest(const std::string& text, backup& found) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = del_space(line);
+        if (!line.empty()) lines.push_back(line);
+        at = end + 1;
+    }
+    // The fingerprint, a single word; and, since backups are numbered, the
+    // order, as digits.
+    if (lines.empty() || lines[0].find_first_of(" \t") != std::string::npos) return false;
+    found.sum = lines[0];
+    found.order = 0;
+    found.zips.clear();
+    if (lines.size() == 1) return true;
+    const std::string& order = lines[1];
+    if (order.empty() || order.size() > 15 ||
+        order.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    found.order = std::stoll(order);
+    found.zips.assign(lines.begin() + 2, lines.end());
+    return true;
+}
+
+std::vector<std::string> expired(std::vector<backup> found, size_t keep) {
+    std::sort(found.begin(), found.end(), older);
+    std::vector<std::string> names;
+    for (size_t i = 0; i + keep < found.size(); ++i)
+        names.push_back(found[i].name);
     return names;
 }
 
 std::string newest_backup() {
-    auto names = backup_names();
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        if (!saved_fingerprint(*it).empty()) return shown_backups + *it;
-    return "";
+    std::vector<backup> found = whole();
+    return found.empty() ? "" : shown_backups + found.back().name;
 }
 
 bool back_up_world(const std::string& caption) {
-    std::string base = level_name(read_part("server.properties"));
+    sweep();
+    std::string properties;
+    if (!read_head("server.properties", properties)) {
+        print("server.properties 超过 1 MB，无法确定世界文件夹，无法备份世界。\n");
+        return start_anyway(caption);
+    }
+    std::string base = level_name(properties);
     if (!plain_name(base)) {
         print("server.properties 中的 level-name 不是单个文件夹的名称，或含有无法用于备份的字符，"
               "无法备份世界。\n");
@@ -298,19 +395,18 @@ bool back_up_world(const std::string& caption) {
         if (folder_check(base + suffix)) folders.push_back(base + suffix);
     if (folders.empty()) return true;
     std::string sum = fingerprint(folders);
-    auto names = backup_names();
-    for (auto it = names.rbegin(); it != names.rend(); ++it) {
-        std::string saved = saved_fingerprint(*it);
-        if (saved.empty()) continue; // cut short: the newest backup is an older one
-        if (!sum.empty() && saved == sum && holds(*it, folders)) {
-            print("世界自上次备份（" + shown_backups + *it + "）以来没有变化，不再备份。\n");
-            return true;
-        }
-        break;
+    std::vector<backup> found = whole();
+    if (!found.empty() && !sum.empty() && found.back().sum == sum &&
+        holds(found.back().name, folders)) {
+        print("世界自上次备份（" + shown_backups + found.back().name +
+              "）以来没有变化，不再备份。\n");
+        return true;
     }
     print("正在备份世界……\n");
     std::string name;
-    if (!make_backup(folders, sum.empty() ? "-" : sum, name)) return start_anyway(caption, name);
+    std::int64_t order = found.empty() ? 1 : found.back().order + 1;
+    if (!make_backup(folders, sum.empty() ? "-" : sum, order, name))
+        return start_anyway(caption, name);
     print("已备份到 " + shown_backups + name + "\n");
     prune(name);
     return true;

@@ -42,10 +42,30 @@ std::uint64_t mix(std::uint64_t hash, const void* data, size_t size);
 // be read all through (backup-posix.cpp, backup-win32.cpp).
 bool walk(const std::string& folder, std::uint64_t& sum, std::uint64_t& count);
 
-// The backups among names to remove so that the newest keep stay.
-std::vector<std::string> expired(std::vector<std::string> names, size_t keep);
+// A backup the launcher made and finished: its folder's name, the
+// fingerprint of the worlds it holds, the zips it holds (empty when its
+// manifest is of the form that named none), and its place in the order
+// backups were made (0 for those made before they were numbered).
+struct backup {
+    std::string name;
+    std::string sum;
+    std::vector<std::string> zips;
+    std::int64_t order = 0;
+};
 
-// The newest whole backup as the user finds it ("vellomar/backups/NAME", the
+// The text of a backup's manifest: the fingerprint on the first line, where
+// every form of it has had it, then the order and the zips, one a line.
+std::string manifest_text(const backup& made);
+
+// Reads a manifest's text into found (all but its name); false when it is
+// not one the launcher wrote.
+bool read_manifest(const std::string& text, backup& found);
+
+// The names of the backups to remove so that the newest keep stay: the
+// latest made, by their order, then by their names.
+std::vector<std::string> expired(std::vector<backup> found, size_t keep);
+
+// The whole backup made last as the user finds it ("vellomar/backups/NAME", the
 // separator the system's), empty when there is none. Called from the server
 // folder.
 std::string newest_backup();

@@ -2,13 +2,15 @@
 
 #include "util/archive.h"
 #include "util/console.h"
+#include "util/dialogs.h"
 #include "util/files.h"
 #include "util/shell.h"
 
 namespace {
 
-// The server folder, and the folder a continued installation extracts into
-// before it adds what the server folder lacks; both in the working folder.
+// The server folder, and the folder the archive is extracted into first,
+// which becomes the server folder, or gives what the server folder lacks;
+// both in the working folder.
 const std::string server = "1.12.2";
 const std::string stage = ".1.12.2.new";
 
@@ -70,30 +72,52 @@ std::string blocked() {
     return {};
 }
 
-bool extract() {
-    if (!file_check(server)) {
-        make_folder(server);
-        unzip("1.12.2.zip", ".\\" + server);
-        std::string wrong = unusable(server);
-        if (wrong.empty()) return true;
-        // Made just now: all it holds came from this archive.
-        del_folder(server);
-        print(wrong);
-        return false;
+bool sweep_stage() {
+    if (file_kind(stage) == kind::none) return false;
+    remove_name(stage);
+    return true;
+}
+
+bool clear_stage(const std::string& caption) {
+    sweep_stage();
+    if (file_kind(stage) == kind::none) return true;
+    mes(stage + " 无法删除，安装要在这里解压服务器。请删除它后重试。", caption);
+    return false;
+}
+
+extraction extract(const std::string& caption) {
+    make_folder(stage);
+    if (!folder_check(stage)) {
+        remove_name(stage);
+        mes("无法创建文件夹 " + stage + "，无法解压服务器。请确认 vellomar 文件夹可以写入后重试。",
+            caption);
+        return extraction::stopped;
     }
-    if (file_kind(stage) != kind::none) del_folder(stage);
     unzip("1.12.2.zip", ".\\" + stage);
-    std::string wrong = unusable(stage);
+    if (std::string wrong = unusable(stage); !wrong.empty()) {
+        remove_name(stage);
+        print(wrong);
+        return extraction::again;
+    }
+    // Where the name cannot be given (a file held open in it), the server
+    // folder is made and receives what it holds as one already there would.
+    if (file_kind(server) == kind::none && move_name(stage, server)) return extraction::done;
+    if (file_kind(server) == kind::none) make_folder(server);
+    if (!folder_check(server)) {
+        remove_name(stage);
+        mes("无法创建服务器文件夹 " + server + "。请确认 vellomar 文件夹可以写入后重试。", caption);
+        return extraction::stopped;
+    }
     // Every file the server folder has is excluded, changed, newer or older:
     // only what it lacks is copied.
-    if (wrong.empty())
-        shell("robocopy " + stage + " " + server +
-              " /e /xc /xn /xo /r:0 /w:0 /njh /njs /ndl /nfl /np");
-    if (file_kind(stage) != kind::none) del_folder(stage);
-    if (wrong.empty() && !faults(server).empty())
-        wrong = "服务器文件夹不完整：" + faults(server) + "。\n";
-    print(wrong);
-    return wrong.empty();
+    shell("robocopy " + stage + " " + server + " /e /xc /xn /xo /r:0 /w:0 /njh /njs /ndl /nfl /np");
+    remove_name(stage);
+    std::string missing = faults(server);
+    if (missing.empty()) return extraction::done;
+    mes("无法把服务器的文件复制到服务器文件夹 " + server + " 中（" + missing +
+            "）。请确认该文件夹可以写入后重试。",
+        caption);
+    return extraction::stopped;
 }
 
 bool java_line(const std::string& path, std::string& line) {

@@ -11,13 +11,29 @@
 // file. Empty when nothing stands in the way.
 std::string blocked();
 
-// Extracts the downloaded archive into the server folder. A server folder
-// made now receives the archive whole; one already there (the user's, or an
-// installation cut short) receives only what it lacks, through a staging
-// folder, and keeps every file it holds. True when the server folder then
-// holds eula.txt and the jar as files; otherwise says what is wrong and
-// leaves no folder of its own making behind.
-bool extract();
+// Removes what an installation cut short left under the staging folder's
+// name, the launcher's own; true when there was something: an extraction
+// cut short, which may have given the server folder only part of what it
+// lacked.
+bool sweep_stage();
+
+// Removes whatever the staging folder's name holds, before an archive is
+// fetched to be extracted there. False after a notice titled caption when it
+// stays, which another try cannot mend.
+bool clear_stage(const std::string& caption);
+
+// How an extraction ended: the server is there, the archive did not hold it
+// (said why), or what another try cannot mend (a folder that cannot be
+// made) was named in a notice titled caption.
+enum class extraction { done, again, stopped };
+
+// Extracts the downloaded archive into the staging folder, made now where
+// clear_stage left the name free, then gives that the server folder's name when there is none
+// (a server folder is never seen half made), or adds from it only what the
+// server folder already there lacks (the user's, or an installation cut
+// short), which keeps every file it holds. The staging folder goes either
+// way. Done when the server folder holds eula.txt and the jar as files.
+extraction extract(const std::string& caption);
 
 // Reads the first line of the Java command file at path as read_line does,
 // without the UTF-8 byte order mark that an editor may write before it.

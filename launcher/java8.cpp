@@ -59,7 +59,7 @@ bool runs(const std::string& path, java_found& got) {
 std::string attempt(const std::string& site, java_found& got) {
     downloads(".\\", java_address(site), archive);
     if (!file_check(archive)) return "下载失败";
-    if (!verified(archive, partial, java_sha256())) return "下载的文件与发布的不同";
+    if (!verified(archive, partial, java_pin)) return "下载的文件与发布的不同";
     unzip(archive, ".\\" + folder);
     std::string path = java_in(folder);
     if (path.empty()) {
@@ -99,6 +99,11 @@ bool java8_installed(const std::vector<java_found>& found, java_found& got,
     auto listed = [&](const java_found& one) { return one.path == ours; };
     if (!ours.empty() && std::any_of(found.begin(), found.end(), listed)) return false;
     if (!mes_yes_no(offer, title)) return false;
+    // Nothing fetched could pass a check that cannot be made.
+    if (std::string fault = pin_fault(java_pin, archive); !fault.empty()) {
+        mes(fault, title);
+        return false;
+    }
     shell("cls");
     print("正在下载 Java 8（64 位）……\n");
     const std::vector<std::string> hosts = sites();

@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <pwd.h>
 #include <set>
@@ -77,7 +80,7 @@ long long now_ms() {
 struct child {
     pid_t pid = -1;
     int out = -1;         // the read end of its output, -1 once at its end
-    bool reaped = false;  // waited for
+    bool ended = false;   // it has ended, and is left unreaped until the end
     int status = 0;       // as waitpid gave it
     bool refused = false; // ended by us: too slow, or too much output
 };
@@ -114,6 +117,14 @@ child start(const std::string& path) {
     return c;
 }
 
+// True once the process has ended. It is not reaped: its number stays its
+// own, and its group's, until it is.
+bool has_ended(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
 void finish_output(child& c) {
     close(c.out);
     c.out = -1;
@@ -139,6 +150,114 @@ void take(child& c, std::string& printed) {
         if (got < 0 && errno == EAGAIN) return;
         finish_output(c);
         return;
+    }
+}
+
+// A process as /proc tells it.
+struct process {
+    pid_t pid = 0, parent = 0, group = 0, session = 0;
+    bool zombie = false;
+};
+
+// Every process of the machine that can be seen.
+std::vector<process> processes() {
+    std::vector<process> all;
+    DIR* proc = opendir("/proc");
+    if (!proc) return all;
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::string path = std::string("/proc/") + entry->d_name + "/stat";
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char text[1024];
+        ssize_t got = read(fd, text, sizeof text - 1);
+        close(fd);
+        if (got <= 0) continue;
+        text[got] = 0;
+        // "pid (name) state parent group session …": the name may hold
+        // blanks and parentheses, so it ends at the last ')'.
+        const char* rest = std::strrchr(text, ')');
+        process one;
+        char state = 0;
+        int parent = 0, group = 0, session = 0;
+        if (!rest || std::sscanf(rest + 1, " %c %d %d %d", &state, &parent, &group, &session) != 4)
+            continue;
+        one.pid = static_cast<pid_t>(std::atoi(text));
+        one.parent = parent;
+        one.group = group;
+        one.session = session;
+        one.zombie = state == 'Z';
+        all.push_back(one);
+    }
+    closedir(proc);
+    return all;
+}
+
+// Whether pid descends from ancestor, by the parents of parent_of.
+bool below(pid_t pid, pid_t ancestor, const std::map<pid_t, pid_t>& parent_of) {
+    for (int depth = 0; depth < 4096 && pid > 1; ++depth) {
+        auto up = parent_of.find(pid);
+        if (up == parent_of.end()) return false;
+        if (up->second == ancestor) return true;
+        pid = up->second;
+    }
+    return false;
+}
+
+std::map<pid_t, pid_t> parents(const std::vector<process>& all) {
+    std::map<pid_t, pid_t> parent_of;
+    for (const process& p : all)
+        parent_of[p.pid] = p.parent;
+    return parent_of;
+}
+
+// What descends from this process now, as far as /proc shows.
+std::set<pid_t> descendants() {
+    std::vector<process> all = processes();
+    std::map<pid_t, pid_t> parent_of = parents(all);
+    std::set<pid_t> pids;
+    for (const process& p : all)
+        if (below(p.pid, getpid(), parent_of)) pids.insert(p.pid);
+    return pids;
+}
+
+// Ends everything the candidates started that is left: what is in their
+// process groups or sessions, and what descends from them, even through a
+// session of its own or a parent that has gone, since this process takes in
+// the orphans of its descendants during the check. The candidates
+// themselves are left unreaped, so that their numbers stay theirs; others
+// of ours left dead are reaped. before: what descended from this process
+// before the check, which is none of theirs.
+void end_leftovers(const std::vector<pid_t>& candidates, const std::set<pid_t>& before) {
+    const pid_t self = getpid();
+    std::set<pid_t> started(candidates.begin(), candidates.end());
+    for (int round = 0; round < 100; ++round) {
+        std::vector<process> all = processes();
+        std::map<pid_t, pid_t> parent_of = parents(all);
+        // Below a candidate, or below this process and new since the check
+        // began: an orphan of theirs taken in.
+        auto theirs = [&](const process& p) {
+            if (started.count(p.group) || started.count(p.session)) return true;
+            for (pid_t pid : started)
+                if (below(p.pid, pid, parent_of)) return true;
+            return !before.count(p.pid) && below(p.pid, self, parent_of);
+        };
+        std::vector<pid_t> doomed;
+        for (const process& p : all) {
+            if (p.pid == self || started.count(p.pid) || !theirs(p)) continue;
+            if (p.zombie) {
+                if (p.parent == self) waitpid(p.pid, nullptr, WNOHANG);
+                continue;
+            }
+            doomed.push_back(p.pid);
+        }
+        if (doomed.empty()) return;
+        for (pid_t pid : doomed)
+            kill(pid, SIGKILL);
+        for (pid_t pid : doomed)
+            if (parent_of[pid] == self)
+                while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
     }
 }
 
@@ -170,11 +289,17 @@ std::vector<std::string> java_candidates() {
 
 std::vector<java_run> check_javas(const std::vector<std::string>& paths, int limit_ms) {
     std::vector<java_run> runs(paths.size());
+    // The orphans of what the candidates start come to this process, to be
+    // found and ended with the rest.
+    int reaper = 0;
+    prctl(PR_GET_CHILD_SUBREAPER, &reaper);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    std::set<pid_t> before = descendants();
     std::vector<child> children;
     for (size_t i = 0; i < paths.size(); ++i) {
         runs[i].path = paths[i];
         children.push_back(start(paths[i]));
-        if (children.back().pid < 0) children.back().reaped = true;
+        if (children.back().pid < 0) children.back().ended = true;
     }
     long long deadline = now_ms() + limit_ms;
     for (;;) {
@@ -183,11 +308,11 @@ std::vector<java_run> check_javas(const std::vector<std::string>& paths, int lim
         bool waiting = false; // a program whose output has ended is still running
         for (size_t i = 0; i < children.size(); ++i) {
             child& c = children[i];
-            if (!c.reaped && waitpid(c.pid, &c.status, WNOHANG) == c.pid) c.reaped = true;
+            if (!c.ended) c.ended = has_ended(c.pid);
             if (c.out >= 0) {
                 polled.push_back({c.out, POLLIN, 0});
                 whose.push_back(i);
-            } else if (!c.reaped) {
+            } else if (!c.ended) {
                 waiting = true;
             }
         }
@@ -200,20 +325,23 @@ std::vector<java_run> check_javas(const std::vector<std::string>& paths, int lim
         for (size_t k = 0; ready > 0 && k < polled.size(); ++k)
             if (polled[k].revents) take(children[whose[k]], runs[whose[k]].printed);
     }
+    std::vector<pid_t> started;
+    for (child& c : children) {
+        if (c.pid < 0) continue;
+        started.push_back(c.pid);
+        // Still running, or something it started still holds its output.
+        if (!c.ended || c.out >= 0) c.refused = true;
+        // Its whole group goes, whatever it left behind; unreaped, its number
+        // cannot have gone to another group.
+        kill(-c.pid, SIGKILL);
+        if (c.out >= 0) finish_output(c);
+    }
+    end_leftovers(started, before);
+    prctl(PR_SET_CHILD_SUBREAPER, reaper);
     for (size_t i = 0; i < children.size(); ++i) {
         child& c = children[i];
         if (c.pid < 0) continue;
-        // Still running, or something it started still holds its output:
-        // the whole group goes.
-        if (!c.reaped || c.out >= 0) {
-            c.refused = true;
-            kill(-c.pid, SIGKILL);
-        }
-        if (c.out >= 0) finish_output(c);
-        if (!c.reaped) {
-            while (waitpid(c.pid, &c.status, 0) < 0 && errno == EINTR) {
-            }
-            c.reaped = true;
+        while (waitpid(c.pid, &c.status, 0) < 0 && errno == EINTR) {
         }
         runs[i].ended = !c.refused && WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0;
     }

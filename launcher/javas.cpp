@@ -1,5 +1,7 @@
 #include "javas.h"
 
+#include "util/text.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
@@ -73,16 +75,43 @@ int major_of(const std::string& version) {
     return major;
 }
 
+int bits_of(const std::string& printed) {
+    std::string model = property(printed, "sun.arch.data.model");
+    if (model.compare(0, 2, "64") == 0) return 64;
+    if (model.compare(0, 2, "32") == 0) return 32;
+    std::string arch = property(printed, "os.arch");
+    for (char& c : arch)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const char* wide :
+         {"amd64", "x86_64", "x86-64", "x64", "aarch64", "arm64", "ppc64", "ppc64le", "s390x",
+          "sparcv9", "riscv64", "loongarch64", "mips64", "mips64el"})
+        if (arch == wide) return 64;
+    for (const char* narrow : {"x86", "i386", "i486", "i586", "i686", "arm", "aarch32", "ppc",
+                               "s390", "sparc", "mips", "mipsel"})
+        if (arch == narrow) return 32;
+    // What the Java says of itself at column 0, the settings' lines apart.
+    int said = 0;
+    for (size_t at = 0; at < printed.size();) {
+        size_t end = std::min(printed.find('\n', at), printed.size());
+        std::string line = printed.substr(at, end - at);
+        at = end + 1;
+        if (line.empty() || line[0] == ' ' || line[0] == '\t' || line.rfind("Picked up ", 0) == 0)
+            continue;
+        for (const char* narrow : {"Client VM", "32-Bit"})
+            if (line.find(narrow) != std::string::npos) return 32;
+        if (line.find("64-Bit") != std::string::npos) said = 64;
+    }
+    return said;
+}
+
 bool read_settings(const std::string& printed, java_found& found) {
     found.major = major_of(property(printed, "java.specification.version"));
     if (found.major < 0) found.major = major_of(property(printed, "java.version"));
-    if (found.major < 0) return false;
-    std::string model = property(printed, "sun.arch.data.model");
-    if (model.empty())
-        found.wide = printed.find("64-Bit") != std::string::npos;
-    else
-        found.wide = model != "32";
-    return true;
+    const std::string mark = "version \"";
+    if (size_t at = printed.find(mark); found.major < 0 && at != std::string::npos)
+        found.major = major_of(printed.substr(at + mark.size()));
+    found.wide = bits_of(printed) != 32;
+    return found.major >= 0;
 }
 
 void order(std::vector<java_found>& found) {
@@ -129,7 +158,13 @@ int pick(const std::string& answer, size_t count) {
 
 std::vector<java_found> find_javas() {
     std::vector<java_found> found;
-    for (const java_run& run : check_javas(java_candidates(), java_time_limit)) {
+    std::vector<std::string> paths = java_candidates();
+    // A path the saved command could not carry is no choice to offer.
+    paths.erase(
+        std::remove_if(paths.begin(), paths.end(),
+                       [](const std::string& path) { return !unusable_character(path).empty(); }),
+        paths.end());
+    for (const java_run& run : check_javas(paths, java_time_limit)) {
         java_found one;
         one.path = run.path;
         if (run.ended && read_settings(run.printed, one)) found.push_back(one);

@@ -25,8 +25,15 @@ struct java_run {
 // How long every candidate together may take to be checked, in milliseconds.
 constexpr int java_time_limit = 5000;
 
+// The bits of the Java that printed this for "-XshowSettings:properties
+// -version": its sun.arch.data.model, else its os.arch, else what its own
+// lines say ("64-Bit"; "Client VM", "32-Bit"); 0 when nothing tells.
+int bits_of(const std::string& printed);
+
 // Reads what "java -XshowSettings:properties -version" printed into found:
-// the major version and the data model. False when it names no version.
+// the major version (from the properties, else the version line) and whether
+// it is 64-bit, which it is unless something says it is 32-bit. False when it
+// names no version.
 bool read_settings(const std::string& printed, java_found& found);
 
 // The major version named by a Java version string: "1.8.0_392" and "1.8"

@@ -29,10 +29,6 @@ int characters(const std::string& text) {
 } // namespace
 
 std::string start_refusal(const std::string& folder) {
-    // Expanded even between double quotes: %OS% would name another folder.
-    if (folder.find('%') != std::string::npos)
-        return "启动文件夹的路径中含有百分号 "
-               "%，本程序无法使用此路径。请在路径中不含该字符的文件夹中启动本程序。\n";
     int longest = MAX_PATH - 1 - characters(deepest);
     int length = characters(folder);
     if (length > longest)

@@ -11,6 +11,7 @@
 std::string word(const std::string& path);
 
 // Why the launcher cannot work in the start folder beyond the characters of
-// its path: a character cmd cannot carry even in quotes, a path too long for
-// the paths the launcher makes below it. Empty when it can; always on Linux.
+// its path (unusable_character() in util/text.h): a path too long for the
+// paths the launcher makes below it, or the Windows folder. Empty when it
+// can; always on Linux.
 std::string start_refusal(const std::string& folder);

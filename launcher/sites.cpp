@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -59,27 +60,39 @@ void trying(const std::vector<std::string>& list, std::size_t at) {
               int_string(static_cast<int>(list.size())) + " 个）：" + list[at] + "\n");
 }
 
-std::string published_sha256(const char* variable, const char* setting) {
-    const char* named = std::getenv(variable);
-    std::string text = named ? named : setting;
+std::string sha256_value(const std::string& text) {
     std::string digits;
     for (char c : text)
-        if (c != ' ' && c != '\t')
+        if (!std::strchr(" \t\r\n\v\f", c))
             digits += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return digits;
+    bool hex = digits.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return digits.empty() || (digits.size() == 64 && hex) ? digits : "?";
 }
 
-std::string archive_sha256() {
-    return published_sha256("VELLOMAR_ARCHIVE_SHA256", VELLOMAR_ARCHIVE_SHA256);
+std::string published_sha256(const char* pin) {
+    const char* named = std::getenv(pin);
+    const char* setting =
+        std::strcmp(pin, java_pin) == 0 ? VELLOMAR_JAVA_SHA256 : VELLOMAR_ARCHIVE_SHA256;
+    return sha256_value(named ? named : setting);
 }
 
-std::string java_sha256() {
-    return published_sha256("VELLOMAR_JAVA_SHA256", VELLOMAR_JAVA_SHA256);
+std::string pin_fault(const char* pin, const std::string& file) {
+    if (published_sha256(pin) != "?") return {};
+    const char* named = std::getenv(pin);
+    return "环境变量 " + std::string(pin) + " 的值“" + printable(named ? named : "") +
+           "”不是 SHA-256（应为 64 位十六进制数字，或为空表示不校验），无法确认下载的 " + file +
+           " 是否为发布的文件。请改正这个设置后重试。";
 }
 
-bool verified(const std::string& file, const std::string& partial, const std::string& expected) {
+bool verified(const std::string& file, const std::string& partial, const char* pin) {
     if (!file_check(file)) return false;
+    std::string expected = published_sha256(pin);
     if (expected.empty()) return true;
+    if (std::string fault = pin_fault(pin, file); !fault.empty()) {
+        delete_file(file);
+        print(fault + "\n");
+        return false;
+    }
     std::string found = sha256_file(file);
     if (found == expected) return true;
     delete_file(file);

@@ -21,18 +21,26 @@ std::string java_address(const std::string& site);
 // Tells which site is tried now, when there is more than one.
 void trying(const std::vector<std::string>& list, std::size_t at);
 
-// The SHA-256 an archive must have, in lower case: the environment variable
-// named variable when set, else the build's setting; empty when any archive
-// is taken.
-std::string published_sha256(const char* variable, const char* setting);
+// The settings an archive's SHA-256 comes from: the environment variable of
+// each name, else the build's setting of that name.
+constexpr const char* archive_pin = "VELLOMAR_ARCHIVE_SHA256";
+constexpr const char* java_pin = "VELLOMAR_JAVA_SHA256";
 
-// The server archive's SHA-256 (VELLOMAR_ARCHIVE_SHA256).
-std::string archive_sha256();
+// A SHA-256 as a setting gives it, blanks and line ends anywhere in it left
+// out, in lower case: 64 hexadecimal digits, empty for none, "?" for what is
+// neither.
+std::string sha256_value(const std::string& text);
 
-// The Java archive's SHA-256 (VELLOMAR_JAVA_SHA256).
-std::string java_sha256();
+// The SHA-256 an archive must have, as sha256_value() reads the setting pin
+// (archive_pin or java_pin); empty when any archive is taken.
+std::string published_sha256(const char* pin);
 
-// True when file is there and has the SHA-256 expected (or none is expected).
-// A file with other bytes is deleted with partial, the bytes an attempt broke
-// off with, and the user is told why and whether it went; false then too.
-bool verified(const std::string& file, const std::string& partial, const std::string& expected);
+// The notice for a setting pin that is not a SHA-256, naming it and file, the
+// archive it checks; empty when it is one, or empty.
+std::string pin_fault(const char* pin, const std::string& file);
+
+// True when file is there and has the SHA-256 the setting pin gives (or it
+// gives none). A file with other bytes is deleted with partial, the bytes an
+// attempt broke off with, and the user is told why and whether it went;
+// false then too.
+bool verified(const std::string& file, const std::string& partial, const char* pin);

@@ -110,7 +110,7 @@ port_holder holder_of(int port) {
     std::string proc = "/proc/" + std::to_string(holder.pid);
     std::ifstream comm(proc + "/comm");
     std::getline(comm, holder.name);
-    // Our server runs in its folder, the current one here.
-    holder.same = link_target(proc + "/cwd") == get_cd();
+    // Our server is a Java running in its folder, the current one here.
+    holder.same = holder.name == "java" && link_target(proc + "/cwd") == get_cd();
     return holder;
 }

@@ -46,24 +46,116 @@ std::vector<std::string_view> lines_of(std::string_view text) {
     return lines;
 }
 
-// Splits one line of a properties file into its key and value; false for a
-// comment or a blank line.
-bool key_value(std::string_view line, std::string_view& key, std::string_view& value) {
-    size_t at = 0;
-    while (at < line.size() && space(line[at]))
-        ++at;
-    if (at == line.size() || line[at] == '#' || line[at] == '!') return false;
-    size_t end = at;
-    while (end < line.size() && line[end] != '=' && line[end] != ':' && !space(line[end]))
-        ++end;
-    key = line.substr(at, end - at);
-    while (end < line.size() && space(line[end]))
-        ++end;
-    if (end < line.size() && (line[end] == '=' || line[end] == ':')) ++end;
-    while (end < line.size() && space(line[end]))
-        ++end;
-    value = line.substr(end);
-    return true;
+bool line_end(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// One logical line of a properties file, as Java's reader takes it.
+struct entry {
+    // Where its natural lines lie in the text, the line end after the last
+    // one left out.
+    size_t begin = 0, end = 0;
+    // Its key, escapes read, and its value as written, continued lines joined.
+    std::string key, value;
+};
+
+// The escapes of a key or value read: \t, \n, \r, \f, \uXXXX, and a backslash
+// before any other character stands for it.
+std::string unescaped(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        c = text[++i];
+        if (c == 'u') {
+            unsigned code = 0;
+            size_t digits = 0;
+            for (; digits < 4 && i + 1 < text.size(); ++digits) {
+                char h = text[i + 1];
+                int v = h >= '0' && h <= '9'   ? h - '0'
+                        : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                        : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                               : -1;
+                if (v < 0) break;
+                code = code * 16 + static_cast<unsigned>(v);
+                ++i;
+            }
+            // Java refuses the whole file; nothing in it is then to be trusted.
+            if (digits < 4) return std::string(1, '\0');
+            // Beyond ASCII, a character no key or value compared here holds.
+            out += code < 0x80 ? static_cast<char>(code) : '\x80';
+            continue;
+        }
+        out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == 'f' ? '\f' : c;
+    }
+    return out;
+}
+
+// The logical lines of a properties file that hold a key, as Java reads them:
+// \r, \n and \r\n end a line; blank lines and comments (# or ! first) are
+// skipped; a line ending in an odd number of backslashes goes on in the
+// next, whose leading blanks are skipped; the key ends at the first "=", ":"
+// or blank not escaped, and blanks and one "=" or ":" part it from the value.
+std::vector<entry> entries(std::string_view text) {
+    std::vector<entry> found;
+    size_t at = 0, line = 0; // where the natural line of at begins
+    while (at < text.size()) {
+        char c = text[at];
+        if (space(c) || line_end(c)) {
+            ++at;
+            if (line_end(c)) line = at;
+            continue;
+        }
+        if (c == '#' || c == '!') {
+            while (at < text.size() && !line_end(text[at]))
+                ++at;
+            continue;
+        }
+        std::string logical;
+        bool escaped = false; // the last character is a backslash not escaped
+        while (at < text.size()) {
+            c = text[at];
+            if (!line_end(c)) {
+                logical += c;
+                escaped = c == '\\' && !escaped;
+                ++at;
+                continue;
+            }
+            if (!escaped) break;
+            logical.pop_back();
+            escaped = false;
+            at += c == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+            while (at < text.size() && space(text[at]))
+                ++at;
+        }
+        if (escaped) logical.pop_back(); // the end of the file, after a backslash
+        entry one;
+        one.begin = line;
+        one.end = at;
+        size_t key_end = 0;
+        escaped = false;
+        while (key_end < logical.size()) {
+            char k = logical[key_end];
+            if (!escaped && (k == '=' || k == ':' || space(k))) break;
+            escaped = k == '\\' && !escaped;
+            ++key_end;
+        }
+        one.key = unescaped(std::string_view(logical).substr(0, key_end));
+        size_t value = key_end;
+        bool parted = false;
+        while (value < logical.size()) {
+            char v = logical[value];
+            if (!space(v) && (parted || (v != '=' && v != ':'))) break;
+            if (!space(v)) parted = true;
+            ++value;
+        }
+        one.value = logical.substr(value);
+        found.push_back(std::move(one));
+    }
+    return found;
 }
 
 // The number that starts text, or -1.
@@ -143,7 +235,8 @@ const std::string new_java =
     "Java命令保存在 1.12.2 文件夹的 java 文件中：删除这个文件后按1，可以重新输入。";
 
 // The notice for a port that is taken.
-std::string taken(int port, const port_holder& holder) {
+std::string taken(int port, port_holder holder) {
+    holder.name = printable(holder.name);
     std::string text = "服务器的端口 " + int_string(port) + " 已被";
     std::string process = "进程 " + std::to_string(holder.pid);
     if (holder.same)
@@ -170,17 +263,23 @@ bool interrupted(int status) {
 
 } // namespace
 
+bool read_head(const std::string& path, std::string& text) {
+    text = read_part(path, 0, head_bytes + 1);
+    if (static_cast<std::int64_t>(text.size()) <= head_bytes) return true;
+    text.resize(static_cast<size_t>(head_bytes));
+    return false;
+}
+
 std::string property(std::string_view text, std::string_view key) {
     std::string found;
-    std::string_view name, value;
     // As the server reads the file, the last line with the key counts.
-    for (std::string_view line : lines_of(text))
-        if (key_value(line, name, value) && name == key) found = value;
+    for (const entry& one : entries(text))
+        if (one.key == key) found = one.value;
     return found;
 }
 
 bool agreed(std::string_view text) {
-    std::string value = property(text, "eula");
+    std::string value = unescaped(property(text, "eula"));
     std::transform(value.begin(), value.end(), value.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
@@ -188,33 +287,31 @@ bool agreed(std::string_view text) {
 }
 
 std::string agreeing(std::string_view text) {
+    // A line added ends as the file's first line does.
+    size_t first = text.find_first_of("\r\n");
 #ifdef _WIN32
-    const char* end = text.find('\n') == std::string_view::npos ? "\r\n" : "\n";
+    const char* usual = "\r\n";
 #else
-    const char* end = "\n";
+    const char* usual = "\n";
 #endif
-    if (text.find("\r\n") != std::string_view::npos) end = "\r\n";
+    std::string_view end = usual;
+    if (first != std::string_view::npos)
+        end = text.substr(first, text.compare(first, 2, "\r\n") == 0 ? 2 : 1);
     std::string out;
+    size_t kept = 0;
     bool set = false;
-    std::string_view key, value;
-    while (!text.empty()) {
-        size_t cut = text.find('\n');
-        size_t stop = cut == std::string_view::npos ? text.size() : cut + 1;
-        std::string_view line = text.substr(0, stop), body = line;
-        while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
-            body.remove_suffix(1);
-        if (key_value(body, key, value) && key == "eula") {
-            out += "eula=true";
-            out += line.substr(body.size());
-            set = true;
-        } else {
-            out += line;
-        }
-        text.remove_prefix(stop);
+    for (const entry& one : entries(text)) {
+        if (one.key != "eula") continue;
+        out += text.substr(kept, one.begin - kept);
+        out += "eula=true";
+        kept = one.end;
+        set = true;
     }
+    out += text.substr(kept);
     if (!set) {
-        if (!out.empty() && out.back() != '\n') out += end;
-        out += std::string("eula=true") + end;
+        if (!out.empty() && !line_end(out.back())) out += end;
+        out += "eula=true";
+        out += end;
     }
     return out;
 }
@@ -360,7 +457,8 @@ found_cause cause_of(std::string_view text, const std::string& report) {
 }
 
 std::string explanation(const found_cause& found, int port, const std::string& backup) {
-    const std::string& name = found.name;
+    // Written by the server or a plugin: shown, never acted on by the terminal.
+    const std::string name = printable(found.name);
     std::string needs =
         found.java > 0 ? "（需要 Java " + int_string(found.java) + " 或更高版本）" : "";
     std::string newest = backup.empty() ? "" : "最新的世界备份在 " + backup + "。\n";
@@ -416,7 +514,7 @@ std::string explanation(const found_cause& found, int port, const std::string& b
                           "文件夹中（详见 README 中的“恢复一份备份”）。\n");
     case stop_cause::plugin:
         if (!found.needs.empty())
-            return "插件 " + name + " 加载失败：它需要的插件 " + found.needs +
+            return "插件 " + name + " 加载失败：它需要的插件 " + printable(found.needs) +
                    " 没有安装。\n请把需要的插件放进 plugins 文件夹，或删除插件 " + name + "。\n";
         return "插件 " + name +
                " 加载失败。\n请查看 logs 文件夹中 latest.log 里的错误信息，更换或删除这个插件。\n";
@@ -461,7 +559,13 @@ bool restarts(stop_cause cause) {
 }
 
 bool may_start(const std::string& caption) {
-    std::string eula = read_part("eula.txt");
+    std::string eula;
+    if (!read_head("eula.txt", eula)) {
+        mes("服务器文件夹中的 eula.txt 超过 1 MB，无法检查其中是否已同意许可协议，服务器没有启动。"
+            "请删除它（服务器会重新写一份），或把它改为只有 eula=true 一行，然后重试。",
+            caption);
+        return false;
+    }
     if (!agreed(eula)) {
         if (!mes_yes_no("服务器需要您先同意它的最终用户许可协议（EULA）才能运行，协议的链接在服务器"
                         "文件夹的 eula.txt 中。要同意这份协议并启动服务器吗？",
@@ -472,7 +576,11 @@ bool may_start(const std::string& caption) {
             return false;
         }
     }
-    std::string properties = read_part("server.properties");
+    std::string properties;
+    if (!read_head("server.properties", properties)) {
+        print("server.properties 超过 1 MB，没有检查服务器的端口是否可用。\n");
+        return true;
+    }
     int port = server_port(properties);
     std::string ip = property(properties, "server-ip");
     if (!ip.empty() && is_own(ip, own_addresses()) == 0)
@@ -529,7 +637,9 @@ found_cause explain(const traces& before, int status, const std::string& errors,
         lines += read_part(folder + "/" + name, 0, report_head);
         report = get_cd() + sep + (folder == "." ? "" : folder + sep) + name;
     }
-    std::string properties = read_part("server.properties");
+    // A file too long holds its port in its first part, if anywhere.
+    std::string properties;
+    read_head("server.properties", properties);
     found_cause found = cause_of(lines, report);
     if (found.cause == stop_cause::address) found.name = property(properties, "server-ip");
     if (found.cause == stop_cause::none && status != 0 && !interrupted(status)) {

@@ -5,13 +5,24 @@
 // user in Chinese. Everything here works in the server folder, the current
 // directory of the start.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The value of key in the text of a properties file, as the server reads it:
-// blanks before the key and the value skipped, "=", ":" or a blank between
-// them; empty when the key is missing.
+// How much of eula.txt and server.properties is read: far more than the
+// server ever writes there.
+constexpr std::int64_t head_bytes = 1024 * 1024;
+
+// Reads the server's file at path (eula.txt, server.properties) into text,
+// empty when there is none; false when it is longer than head_bytes, text
+// then holding only its first head_bytes.
+bool read_head(const std::string& path, std::string& text);
+
+// The value of key in the text of a properties file, as the server reads it
+// (Java's properties form: lines end at \r, \n or \r\n, a backslash at the end
+// goes on in the next line, the key's escapes read), the value's escapes
+// left as written; empty when the key is missing.
 std::string property(std::string_view text, std::string_view key);
 
 // True when the text of eula.txt agrees to the licence: its key eula is
@@ -19,7 +30,8 @@ std::string property(std::string_view text, std::string_view key);
 bool agreed(std::string_view text);
 
 // The text of eula.txt with its eula line(s) set to "eula=true", every other
-// line and the line ends kept; the line is added when there is none.
+// byte kept; the line is added, ended as the file's lines are, when there is
+// none.
 std::string agreeing(std::string_view text);
 
 // The server's port in the text of server.properties: server-port, 25565 when

@@ -95,10 +95,17 @@ bool archive_removed() {
 }
 
 // Downloads the archive and extracts it into the server folder until the
-// server folder holds eula.txt and the jar. False when it cannot begin: a
-// folder stands where the archive goes, or a file where the server folder
-// goes.
+// server folder holds eula.txt and the jar. False, after a notice, when
+// another try cannot mend what stands in the way: the archive's SHA-256
+// setting is not one, a folder where the archive goes, a file where the
+// server folder goes, a staging folder that cannot be made, a server folder
+// that cannot receive the server.
 bool fetch() {
+    // Nothing fetched could pass a check that cannot be made.
+    if (std::string fault = pin_fault(archive_pin, "1.12.2.zip"); !fault.empty()) {
+        mes(fault, title);
+        return false;
+    }
     int wait = first_wait;
     const std::vector<std::string> hosts = sites();
     for (;;) {
@@ -110,7 +117,7 @@ bool fetch() {
             mes("1.12.2 是一个文件，无法把服务器解压到这里。请删除它后重试。", title);
             return false;
         }
-        if (!archive_removed()) return false;
+        if (!archive_removed() || !clear_stage(title)) return false;
         // Each site in turn, the next at once, below the last one's failure;
         // the pause only once every site has failed.
         for (size_t at = 0;;) {
@@ -119,7 +126,7 @@ bool fetch() {
             std::int64_t had = file_size(partial);
             trying(hosts, at);
             downloads(".\\", archive_address(hosts[at]), "1.12.2.zip");
-            if (verified("1.12.2.zip", partial, archive_sha256())) continue;
+            if (verified("1.12.2.zip", partial, archive_pin)) continue;
             if (!archive_removed()) return false;
             // An attempt that brought bytes met a link that drops, not a site
             // that does not answer: the pauses start over at the first.
@@ -129,7 +136,8 @@ bool fetch() {
             back_off(wait);
         }
         installing();
-        if (extract()) return true;
+        extraction how = extract(title);
+        if (how != extraction::again) return how == extraction::done;
         back_off(wait);
     }
 }
@@ -137,15 +145,6 @@ bool fetch() {
 // True when text holds nothing but blanks and tabs.
 bool blank_text(const std::string& text) {
     return text.find_first_not_of(" \t") == std::string::npos;
-}
-
-// The major version in what "java -version" printed, read after the first
-// `version "`: "17.0.9" is 17, and in the old form "1.8.0_392" the second
-// number is, 8. -1 when it cannot be read.
-int java_version(const std::string& printed) {
-    const std::string mark = "version \"";
-    size_t at = printed.find(mark);
-    return at == std::string::npos ? -1 : major_of(printed.substr(at + mark.size()));
 }
 
 // Whether a Java other than 8, or a 32-bit one, is to be used anyway.
@@ -162,10 +161,11 @@ bool accepted(int major, bool wide) {
 
 // Asks for the path of Java until an answer runs and is accepted, and keeps it
 // in java as typed; the Javas found on the machine are listed first, and a
-// number chooses one of them. Each typed answer runs with " -version" in the
-// server folder, where the start runs it, and its user sees which Java it
-// is. Without a 64-bit Java 8 on the machine, one is offered for download
-// first. False at end of input.
+// number chooses one of them. Each typed answer runs as the list's Javas ran,
+// with " -XshowSettings:properties -version", in the server folder, where
+// the start runs it, and its user sees which Java it is. Without a 64-bit
+// Java 8 on the machine, one is offered for download first. False at end of
+// input.
 bool choose_java() {
     shell("cls");
     std::vector<java_found> found = find_javas();
@@ -202,17 +202,21 @@ bool choose_java() {
             java = word(one.path);
             return true;
         }
+        if (std::string bad = unusable_character(java, true); !bad.empty()) {
+            print("输入的内容中含有" + bad + "，无法保存为Java命令。请重新输入。\n");
+            continue;
+        }
         std::string printed;
         bool inside = enter("1.12.2");
-        int status = shell_output(java + " -version", printed);
+        int status = shell_output(java + " -XshowSettings:properties -version", printed);
         if (inside) enter(vellomar);
         if (status != 0) {
             print("无法运行 " + java + "：找不到该程序，或它不是可运行的 Java。请重新输入。\n");
             continue;
         }
-        // A Java that names its version and not "64-Bit" is a 32-bit one.
-        int major = java_version(printed);
-        if (accepted(major, major < 0 || printed.find("64-Bit") != std::string::npos)) return true;
+        java_found typed;
+        read_settings(printed, typed);
+        if (accepted(typed.major, typed.wide)) return true;
     }
 }
 
@@ -275,6 +279,7 @@ void install() {
         shell("cls");
         return;
     }
+    bool cut_short = sweep_stage();
     if (complete()) {
         mes("您已安装了此服务器", title);
         return;
@@ -285,8 +290,8 @@ void install() {
     }
     // An installation cut short is finished from where it stopped: a server
     // already extracted is kept as it is, eula.txt included, which its user
-    // may have changed.
-    if (!extracted() && !fetch()) return;
+    // may have changed; an extraction cut short is done again.
+    if ((cut_short || !extracted()) && !fetch()) return;
     ask_java();
 }
 
@@ -338,7 +343,8 @@ bool run_server(found_cause& found) {
         return false;
     }
     if (!may_start(title) || !back_up_world(title)) return false;
-    std::string properties = read_part("server.properties");
+    std::string properties;
+    read_head("server.properties", properties);
     color("skyblue");
     print(where_to_connect(own_addresses(), property(properties, "server-ip"),
                            server_port(properties)));
@@ -404,30 +410,6 @@ void start() {
 // What a second launcher says, leaving the working folder to the first.
 const std::string busy = "启动文件夹中已有另一个启动器正在运行，请先关闭它再启动本程序。\n";
 
-// The name of the first character in path that the composed command lines
-// cannot carry, empty when there is none: a backslash reads as a separator,
-// a double quote ends a quoted word, a control character splits or ends one.
-// Windows allows none of them in a name, and its separator is the backslash.
-std::string unusable(const std::string& path) {
-#ifdef _WIN32
-    (void)path;
-#else
-    for (char c : path) {
-        auto code = static_cast<unsigned char>(c);
-        if (c == '\\') return "反斜杠 \\";
-        if (c == '"') return "双引号 \"";
-        if (c == '\t') return "控制字符（制表符）";
-        if (c == '\n') return "控制字符（换行符）";
-        if (c == '\r') return "控制字符（回车符）";
-        if (code < 0x20 || code == 0x7f) {
-            const char digits[] = "0123456789ABCDEF";
-            return std::string("控制字符（0x") + digits[code >> 4] + digits[code & 15] + "）";
-        }
-    }
-#endif
-    return {};
-}
-
 } // namespace
 
 int main() {
@@ -437,7 +419,7 @@ int main() {
         print("无法读取启动文件夹的路径，程序无法运行。\n");
         return 1;
     }
-    if (std::string bad = unusable(folder); !bad.empty()) {
+    if (std::string bad = unusable_character(folder); !bad.empty()) {
         print("启动文件夹的路径中含有" + bad +
               "，本程序无法使用此路径。请在路径中不含该字符的文件夹中启动本程序。\n");
         return 1;

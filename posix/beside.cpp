@@ -11,21 +11,22 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Renames from to to only when nothing has the name to, in one step: a file
-// already there, perhaps another run's, is never replaced.
 int rename_new(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
     // A file system without that kind of rename: a link fails as well when
     // the name is taken.
-    if (link(from.c_str(), to.c_str()) != 0) return errno;
-    unlink(from.c_str());
-    return 0;
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return 0;
+    }
+    if (errno != EPERM) return errno;
+    // A folder cannot be linked: it is renamed once the name is seen free.
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) return EEXIST;
+    if (errno != ENOENT) return errno;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
-
-} // namespace
 
 beside::beside(const fs::path& to, const std::string& tag, bool is_folder)
     : target(to), folder(is_folder) {

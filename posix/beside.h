@@ -62,3 +62,8 @@ struct beside {
     bool flushed = false;
     void let_go();
 };
+
+// Renames from to to only when nothing has the name to, in one step where
+// the file system can: a file or folder already there, perhaps another
+// run's, is never replaced. 0, or the errno (EEXIST when to is taken).
+int rename_new(const std::string& from, const std::string& to);

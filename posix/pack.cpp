@@ -87,10 +87,12 @@ bool copy_data(archive* out, int fd, off_t size, const fs::path& path) {
     return true;
 }
 
-// Adds path under name, and a folder's entries under it in name order.
-bool add(archive* out, const fs::path& path, const std::string& name) {
+// Adds path under name, and a folder's entries under it in name order. A
+// link inside is stored as a link; the path given, with top, is taken for what
+// it leads to, as PowerShell lists a folder through a link to it.
+bool add(archive* out, const fs::path& path, const std::string& name, bool top = false) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    if ((top ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) {
         say("无法读取 " + path.string() + "：" + words_for(errno));
         return false;
     }
@@ -145,7 +147,7 @@ int compress(const std::string& src, const std::string& dest) {
     utf8_names names;
     std::error_code ec;
     fs::path from = fs::path(src).lexically_normal();
-    if (!fs::exists(fs::symlink_status(from, ec))) {
+    if (!fs::exists(fs::status(from, ec))) {
         say("找不到路径“" + src + "”，因为该路径不存在。");
         return 1;
     }
@@ -170,7 +172,7 @@ int compress(const std::string& src, const std::string& dest) {
     std::string name = fs::absolute(from, ec).lexically_normal().filename().string();
     if (name.empty())
         name = fs::absolute(from, ec).lexically_normal().parent_path().filename().string();
-    ok = ok && add(out.get(), from, name);
+    ok = ok && add(out.get(), from, name, true);
     if (ok && archive_write_close(out.get()) != ARCHIVE_OK) {
         say("无法写入 " + dest + "：" + library_error(out.get(), "压缩文件没有写完整"));
         ok = false;

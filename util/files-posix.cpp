@@ -108,8 +108,18 @@ void get_file_names(std::string dir, std::vector<std::string>& names, std::strin
 }
 
 bool replace_file(std::string path, const std::string& data) {
-    beside made(native(path), "new");
-    return made.made() && write_all(made.fd(), data) == 0 && made.commit() == 0;
+    std::string name = native(path);
+    struct stat st;
+    bool had = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    beside made(name, "new");
+    // The file keeps its mode, read-only included: the descriptor, open for
+    // writing already, still writes.
+    return made.made() && write_all(made.fd(), data) == 0 &&
+           (!had || fchmod(made.fd(), st.st_mode & 07777) == 0) && made.commit() == 0;
+}
+
+bool move_name(std::string from, std::string to) {
+    return rename_new(native(from), native(to)) == 0;
 }
 
 kind file_kind(std::string path) {

@@ -86,11 +86,27 @@ bool replace_file(std::string path, const std::string& data) {
                   std::fflush(out) == 0 && _commit(_fileno(out)) == 0;
         written = std::fclose(out) == 0 && written;
     }
-    if (written &&
-        MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    // A read-only file cannot be replaced: it loses the attribute for the
+    // move and gets it back, or keeps it, after.
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    bool locked = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (written && locked) SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool moved = written && MoveFileExA(temp, path.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (written && locked) {
+        DWORD now = GetFileAttributesA(path.c_str());
+        if (moved && now != INVALID_FILE_ATTRIBUTES)
+            attributes = (now & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesA(path.c_str(), attributes);
+    }
+    if (moved) return true;
     DeleteFileA(temp);
     return false;
+}
+
+bool move_name(std::string from, std::string to) {
+    // Without MOVEFILE_REPLACE_EXISTING, a name that is taken fails the move.
+    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
 }
 
 kind file_kind(std::string path) {

@@ -5,6 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "posix/base.h"
+#endif
+
 std::string char_string(const char* text) {
     std::string out;
     if (text)
@@ -21,7 +27,24 @@ void del_folder(std::string name) {
     shell("rmdir /s /q " + name);
 }
 
+void remove_name(std::string name) {
+    kind what = file_kind(name);
+    if (what == kind::none) return;
+    bool folder = what == kind::folder;
+#ifdef _WIN32
+    // A link to a folder is one itself, even one that leads nowhere: rmdir
+    // takes it, and del would reach into what it leads to.
+    DWORD attributes = GetFileAttributesA(name.c_str());
+    folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#endif
+    // rmdir /s takes a link to a folder away, never what is in it.
+    shell(folder ? "rmdir /s /q " + name : "del /f /q " + name);
+}
+
 std::string read_part(std::string path, std::int64_t at, std::int64_t length) {
+#ifndef _WIN32
+    path = native(path);
+#endif
     // A folder opens too, on Linux, and tells a size of no meaning.
     if (file_kind(path) != kind::file) return {};
     std::FILE* in = std::fopen(path.c_str(), "rb");

@@ -45,13 +45,23 @@ void make_folder(std::string name);
 // Removes the folder and everything in it through the command interpreter.
 void del_folder(std::string name);
 
+// Removes whatever name holds through the command interpreter: a folder with
+// everything in it, a file, or a link (only the link, whatever it leads to,
+// if anywhere).
+void remove_name(std::string name);
+
+// Gives what from names the name to in one step, never replacing anything
+// that has it; true when done. Both in the same folder's file system.
+bool move_name(std::string from, std::string to);
+
 // Appends dir + "\" + name for every entry of dir whose name ends in pattern
 // (an empty pattern matches every entry, "." and ".." included).
 void get_file_names(std::string dir, std::vector<std::string>& names, std::string pattern);
 
 // Replaces the file at path (made when missing) with data, written beside it
 // under a temporary name and renamed into place: until the rename the old
-// file stays as it was, and a failure leaves it so. True when done.
+// file stays as it was, and a failure leaves it so. The file keeps its mode
+// (Linux) or its read-only attribute (Windows). True when done.
 bool replace_file(std::string path, const std::string& data);
 
 // What a path names, a link taken for what it leads to.

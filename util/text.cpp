@@ -28,3 +28,50 @@ std::string int_string(int number) {
     std::reverse(digits.begin(), digits.end());
     return digits;
 }
+
+namespace {
+
+const char hex_digits[] = "0123456789ABCDEF";
+
+bool control(unsigned char code) {
+    return code < 0x20 || code == 0x7f;
+}
+
+} // namespace
+
+std::string printable(std::string_view text) {
+    std::string shown;
+    for (char c : text) {
+        auto code = static_cast<unsigned char>(c);
+        if (!control(code)) {
+            shown += c;
+            continue;
+        }
+        shown += "\\x";
+        shown += hex_digits[code >> 4];
+        shown += hex_digits[code & 15];
+    }
+    return shown;
+}
+
+std::string unusable_character(std::string_view path, bool command) {
+#ifdef _WIN32
+    (void)command;
+#endif
+    for (char c : path) {
+        auto code = static_cast<unsigned char>(c);
+#ifdef _WIN32
+        if (c == '%') return "百分号 %";
+#else
+        if (!command && c == '\\') return "反斜杠 \\";
+        if (!command && c == '"') return "双引号 \"";
+#endif
+        if (c == '\t') return "控制字符（制表符）";
+        if (c == '\n') return "控制字符（换行符）";
+        if (c == '\r') return "控制字符（回车符）";
+        if (control(code))
+            return std::string("控制字符（0x") + hex_digits[code >> 4] + hex_digits[code & 15] +
+                   "）";
+    }
+    return {};
+}

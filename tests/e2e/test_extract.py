@@ -359,21 +359,29 @@ def test_unwritable_destination(build, tmp_path):
     assert snapshot(tmp_path) == before
 
 
-def test_compress_stores_a_folder_under_its_name(build, tmp_path):
+@pytest.mark.parametrize("linked", [False, True], ids=["folder", "link to a folder"])
+def test_compress_stores_a_folder_under_its_name(build, tmp_path, linked):
     src = tmp_path / "1.12.2"
+    if linked:
+        # Moved to another disk and linked back: stored as what it leads to,
+        # under the link's name, as PowerShell lists a folder through a link.
+        (tmp_path / "other disk" / "moved").mkdir(parents=True)
+        src.symlink_to(tmp_path / "other disk" / "moved")
     (src / "world").mkdir(parents=True)
     (src / "eula.txt").write_bytes(b"eula=true\n" * 50)
     (src / "world" / "世界.dat").write_bytes(b"w")
     # Data compressed already is stored; a large file that shrinks, deflated.
     (src / "world" / "r.0.0.mca").write_bytes(os.urandom(300000))
     (src / "world" / "big.log").write_bytes(b"a line of a log\n" * 20000)
+    # A link inside stays a link.
+    (src / "world" / "latest.log").symlink_to("big.log")
     done = run(build, tmp_path, "powershell Compress-Archive '1.12.2' 'backup.zip'")
     assert done.returncode == 0, done.stderr.decode()
     with zipfile.ZipFile(tmp_path / "backup.zip") as z:
         assert z.testzip() is None
         names = {i.filename: i for i in z.infolist()}
         assert set(names) == {"1.12.2/", "1.12.2/eula.txt", "1.12.2/world/", "1.12.2/world/世界.dat",
-                              "1.12.2/world/r.0.0.mca", "1.12.2/world/big.log"}
+                              "1.12.2/world/r.0.0.mca", "1.12.2/world/big.log", "1.12.2/world/latest.log"}
         assert names["1.12.2/eula.txt"].compress_type == zipfile.ZIP_DEFLATED
         assert names["1.12.2/world/big.log"].compress_type == zipfile.ZIP_DEFLATED
         assert names["1.12.2/world/r.0.0.mca"].compress_type == zipfile.ZIP_STORED

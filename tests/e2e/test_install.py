@@ -1,6 +1,7 @@
 """Key 1 end to end on Linux: the list, the prompt, and a real installation
 from a local HTTPS distribution site."""
 
+import ctypes
 import hashlib
 import io
 import os
@@ -55,8 +56,8 @@ def files_in(folder):
     return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-def open_install(launch, start, site):
-    s = launch(start, env=site.env)
+def open_install(launch, start, site, preexec=None):
+    s = launch(start, env=site.env, preexec=preexec)
     s.menu()
     s.child.send("1")
     s.child.expect_exact(LIST)
@@ -139,6 +140,26 @@ def unusable_file(name, how):
     return make
 
 
+def no_overrides():
+    """Runs in the child: even root is held to the files' modes from here on."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    for capability in (1, 2, 3):  # CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER
+        libc.prctl(24, capability, 0, 0, 0)  # PR_CAPBSET_DROP: gone after exec
+
+
+def stage_held(work):
+    """The staging folder's name holds what cannot be removed."""
+    (work / "1.12.2").mkdir(parents=True)
+    (work / "1.12.2" / "eula.txt").write_bytes(EULA)
+    held = work / ".1.12.2.new" / "held"
+    held.mkdir(parents=True)
+    (held / "inside.txt").write_bytes(b"kept")
+    held.chmod(0o555)
+
+
+stage_held.preexec = no_overrides
+
+
 @pytest.mark.parametrize("make, notice", [
     (complete_install, "您已安装了此服务器"),
     (archive_is_a_folder, "1.12.2.zip 是一个文件夹，无法下载。请删除它后重试。"),
@@ -146,13 +167,14 @@ def unusable_file(name, how):
     (unusable_file("eula.txt", "folder"), "服务器文件夹中的 eula.txt 是一个文件夹。安装不会替换"),
     (unusable_file("eula.txt", "link"), "服务器文件夹中的 eula.txt 是一个指向不存在位置的链接。"),
     (unusable_file("java", "folder"), "服务器文件夹中的 java 是一个文件夹，无法在这里保存Java命令。"),
+    (stage_held, ".1.12.2.new 无法删除，安装要在这里解压服务器。请删除它后重试。"),
 ], ids=["installed", "archive is a folder", "server folder is a file", "eula.txt is a folder",
-        "eula.txt leads nowhere", "java is a folder"])
+        "eula.txt leads nowhere", "java is a folder", "staging name held"])
 def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     work = start / "vellomar"
     make(work)
     before = sorted(str(p.relative_to(work)) for p in work.rglob("*"))
-    s = open_install(launch, start, site)
+    s = open_install(launch, start, site, getattr(make, "preexec", None))
     s.child.sendline("1")
     assert re.sub(r"\s", "", notice) in s.notice()
     # Nothing returns before the notice is answered.
@@ -162,21 +184,45 @@ def test_notice_and_nothing_fetched(launch, start, site, make, notice):
     s.menu()
     leave(s)
     assert site.requests == []
-    assert "正在安装中" not in s.output and JAVA_PROMPT not in s.output
+    assert "正在安装中" not in s.output and JAVA_PROMPT not in s.output and "安装失败" not in s.output
     assert sorted(str(p.relative_to(work)) for p in work.rglob("*")) == before
 
 
-@pytest.mark.parametrize("files, fetched, linked", [
-    ({}, True, False),
-    ({"eula.txt": EULA}, True, False),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False, False),
-    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False, False),
-    ({"eula.txt": EULA, "server.properties": b"motd=mine\n", "world/level.dat": b"my world"}, True, False),
-    ({"eula.txt": EULA, "java": b"/old/java \n"}, True, False),
-    ({"eula.txt": EULA}, True, True),
+def left_over(how):
+    """What a run cut short may leave under the staging folder's name."""
+
+    def make(stage):
+        if how == "file":
+            stage.write_bytes(b"left")
+        elif how == "link":
+            stage.symlink_to("nowhere")
+        elif how == "folder":
+            (stage / "eula.txt").mkdir(parents=True)
+            (stage / "spigot-1.12.2.jar").write_bytes(b"half")
+
+    return make
+
+
+@pytest.mark.parametrize("files, fetched, linked, left", [
+    ({}, True, False, None),
+    ({"eula.txt": EULA}, True, False, None),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, False, False, None),
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR, "java": b"  \n"}, False, False, None),
+    # An extraction cut short may have copied part of what the folder lacked.
+    ({"eula.txt": EULA, "spigot-1.12.2.jar": JAR}, True, False, "folder"),
+    ({"eula.txt": EULA, "server.properties": b"motd=mine\n", "world/level.dat": b"my world"}, True, False, None),
+    ({"eula.txt": EULA, "java": b"/old/java \n"}, True, False, None),
+    ({"eula.txt": EULA}, True, True, None),
+    ({"eula.txt": EULA}, True, False, "file"),
+    ({"eula.txt": EULA}, True, False, "link"),
+    ({"eula.txt": EULA}, True, True, "folder"),
 ], ids=["server folder empty", "eula only", "eula and jar", "eula, jar and a blank java file",
-        "the user's settings and world", "an old java, no jar", "server folder is a link"])
-def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked):
+        "eula, jar and a staging folder left",
+        "the user's settings and world", "an old java, no jar", "server folder is a link",
+        "a file left as the staging folder", "a link that leads nowhere as the staging folder",
+        "server folder a link, a staging folder left"])
+def test_an_unfinished_installation_is_finished(launch, start, site, demo_archive, tmp_path, files, fetched, linked,
+                                                left):
     served = site.files[ARCHIVE] = with_settings(demo_archive)
     site.env["VELLOMAR_ARCHIVE_SHA256"] = hashlib.sha256(served).hexdigest()
     server = start / "vellomar" / "1.12.2"
@@ -189,11 +235,14 @@ def test_an_unfinished_installation_is_finished(launch, start, site, demo_archiv
     for name, data in files.items():
         (folder / name).parent.mkdir(exist_ok=True)
         (folder / name).write_bytes(data)
+    left_over(left)(start / "vellomar" / ".1.12.2.new")
     s = open_install(launch, start, site)
     s.child.sendline("1")
     answer_java(s)
     leave(s)
     assert "您已安装了此服务器" not in s.output
+    # One download did it: what the staging folder's name held went first.
+    assert "安装失败" not in s.output
     # What the archive brings is added; nothing the server folder held is
     # replaced, save the Java command file, whose first line is the answer.
     want = {**(contents(served) if fetched else {}), **files, "java": b"/usr/bin/java \n"}
@@ -338,8 +387,9 @@ PAUSE = "安装失败，2 秒后重试"
     (["/a", "/b"], {"/a": [None], "/b": [None, "demo"]}, None, ["/a", "/b", "/a", "/b"], 1, "demo"),
     (["/a"], {"/a": ["wrong", "demo"]}, None, ["/a", "/a"], 1, "demo"),
     (["/a"], {"/a": ["wrong"]}, "", ["/a"], 0, "wrong"),
+    (["/a"], {"/a": ["wrong", "demo"]}, " {demo}\t\r\n", ["/a", "/a"], 1, "demo"),
 ], ids=["wrong archive, then the next site", "first site refuses", "all fail, then the pause",
-        "wrong archive on the only site", "not checked when empty"])
+        "wrong archive on the only site", "not checked when empty", "blanks and line ends around the setting"])
 def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_archive, tmp_path, hosts, served,
                                                   sha, asked, pauses, installed):
     bodies = {"demo": demo_archive, "wrong": wrong_archive(tmp_path), None: None}
@@ -349,7 +399,7 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
     named = [refused if h == "refused" else dist_site.host + h for h in hosts]
     env = {**dist_site.env, "VELLOMAR_DIST_HOST": "  ".join(named) + " "}
     if sha is not None:
-        env["VELLOMAR_ARCHIVE_SHA256"] = sha
+        env["VELLOMAR_ARCHIVE_SHA256"] = sha.format(demo=hashlib.sha256(demo_archive).hexdigest().upper())
     s = launch(start, env=env)
     s.menu()
     s.child.send("1")
@@ -363,8 +413,8 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
     # What was refused was removed before anything was extracted from it.
     assert (work / "1.12.2" / "wrong.txt").exists() == (installed == "wrong")
     wrong_served = sum(names.count("wrong") for names in served.values())
-    assert s.output.count(REFUSED) == (wrong_served if sha is None else 0)
-    if sha is None and wrong_served:
+    assert s.output.count(REFUSED) == (0 if sha == "" else wrong_served)
+    if sha != "" and wrong_served:
         wrong = hashlib.sha256(bodies["wrong"]).hexdigest()
         published = hashlib.sha256(bodies["demo"]).hexdigest()
         assert (f"下载的 1.12.2.zip 与发布的文件不同（SHA-256 不符），已将其删除。\r\n"
@@ -375,6 +425,21 @@ def test_sites_in_turn_and_the_published_archive(launch, start, dist_site, demo_
         assert (line in s.output) == (len(named) > 1)
     if "refused" in hosts:
         assert "下载失败: " + refused + "/" + ARCHIVE in s.output
+
+
+@pytest.mark.parametrize("sha", ["abc", "0" * 63 + "g", "0" * 64 + " 1.12.2.zip"])
+def test_a_sha256_setting_that_is_none_stops_before_the_download(launch, start, dist_site, sha):
+    s = launch(start, env={**dist_site.env, "VELLOMAR_ARCHIVE_SHA256": sha})
+    s.menu()
+    s.child.send("1")
+    s.child.sendline("1")
+    shown = s.notice()
+    assert f"环境变量VELLOMAR_ARCHIVE_SHA256的值“{sha.replace(' ', '')}”不是SHA-256" in shown.replace(" ", "")
+    s.child.send("\r")
+    s.menu()
+    leave(s)
+    assert dist_site.requests == []
+    assert REFUSED not in s.output and PAUSE not in s.output
 
 
 # Stand-ins for java: what each prints to standard error for -version, and
@@ -389,7 +454,23 @@ JAVAS = {
     "hanging": ("", 0, "sleep 600 & echo $! >> {children}; exec sleep 600"),
     "flooding": ("", 0, "exec yes 'java version \"1.8.0_392\"'"),
     "forking": ('openjdk version "1.8.0_392"\nOpenJDK 64-Bit Server VM (build 25.392-b08, mixed mode)', 0, "sleep 600 & echo $! >> {children}"),
+    "graal": ('openjdk version "1.8.0_192"\nOpenJDK Runtime Environment (build '
+              '1.8.0_192-20181024121959.buildslave.jdk8u-src-tar--b12)\n'
+              'GraalVM 1.0.0-rc9 (build 25.192-b12-jvmci-0.49, mixed mode)', 0),
 }
+
+
+def dump(release, version, arch="amd64", model="64"):
+    """The lines a Java writes before its version for -XshowSettings:properties
+    (sorted, trimmed to those that matter and a neighbour)."""
+    return (f"Property settings:\n    java.home = /usr/lib/jvm/j\n    java.specification.version = {release}\n"
+            f"    java.version = {version}\n    os.arch = {arch}\n    sun.arch.data.model = {model}\n"
+            "    user.name = u\n")
+
+
+# What the Javas among them write first for -XshowSettings:properties.
+DUMPS = {"java8": dump("1.8", "1.8.0_392"), "java17": dump("17", "17.0.9"), "java21": dump("21", "21"),
+         "forking": dump("1.8", "1.8.0_392"), "graal": dump("1.8", "1.8.0_192")}
 NOT_RUN = "：找不到该程序，或它不是可运行的 Java。请重新输入。"
 # What the check says of a Java it ended after its time.
 TOO_LONG = "该程序在 20 秒内没有结束，已将它结束。"
@@ -404,6 +485,8 @@ def stand_ins(folder):
         path = paths[name] = folder / "javas" / name
         path.parent.mkdir(exist_ok=True)
         before = first[0].format(children=folder / "children") + "\n" if first else ""
+        if name in DUMPS:
+            before += f"[ \"$1\" = -XshowSettings:properties ] && printf '%s\\n' '{DUMPS[name]}' >&2\n"
         path.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n{before}"
                         f"printf '%s\\n' '{text}' >&2\nexit {status}\n")
         path.chmod(0o755)
@@ -454,9 +537,10 @@ def extracted_server(start):
     ([("{plain}", "refused"), ("{failing}", "refused"), ("{unreadable}", "saved")], "{unreadable}"),
     ([(None, None)], None),
     ([("{hanging}", "timed out"), ("{flooding}", "timed out"), ("{forking}", "saved")], "{forking}"),
+    ([("{graal}", "saved")], "{graal}"),
 ], ids=["missing, then java 8", "blank, then java 8", "java 17: no, then yes", "java 21",
         "blanks: unquoted, then quoted", "not a program, failing, no version", "end of input",
-        "never ends, never stops writing, leaves a child"])
+        "never ends, never stops writing, leaves a child", "64-bit, its version lines say nothing of it"])
 def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved):
     server = extracted_server(start)
     paths, calls = stand_ins(tmp_path)
@@ -491,9 +575,9 @@ def test_the_java_answer_is_checked(launch, start, site, tmp_path, steps, saved)
     else:
         # Only the accepted answer, as the echo form writes it.
         assert (server / "java").read_bytes() == saved.format(**paths).encode() + b" \n"
-    # Each Java ran with -version in the server folder.
+    # Each Java ran as the list's do, in the server folder.
     made = calls.read_text().splitlines() if calls.exists() else []
-    assert set(made) <= {f"{server}|-version"}
+    assert set(made) <= {f"{server}|-XshowSettings:properties -version"}
     assert bool(made) == any(answer and "{" in answer and then != "refused" for answer, then in steps)
     # Nothing a Java started outlives its check.
     assert children_ended(tmp_path)
@@ -533,6 +617,10 @@ FOUND = {
     "sdk11": ("home/.sdkman/candidates/java/11.0.21-tem/bin/java", ("11", "11.0.21", "64")),
     "hung": ("home/.sdkman/candidates/java/hung/bin/java", "hangs"),
     "broken": ("home/.sdkman/candidates/java/broken/bin/java", "fails"),
+    # Paths the Java command file could not carry: never checked or listed.
+    "quoted": ('home/.jdks/jdk "8"/bin/java', ("1.8", "1.8.0_392", "64")),
+    "backslashed": ("home/.jdks/jdk\\8/bin/java", ("1.8", "1.8.0_392", "64")),
+    "two lines": ("home/.jdks/jdk\n8/bin/java", ("1.8", "1.8.0_392", "64")),
 }
 LISTED = ["corretto", "spaced", "x86", "sdk11", "jdk17"]
 ENTRY = re.compile(r"^  \[(\d+)\] Java (\d+)（(\d\d) 位）( +)(.*)$")
@@ -555,11 +643,11 @@ def found_javas(folder):
             body += f"echo $$ > '{hung}'\nexec sleep 600\n"
         else:
             release, version, model = ("1.8", "1.8.0_392", "64") if what == "fails" else what
-            vm = "OpenJDK 64-Bit Server VM" if model == "64" else "OpenJDK Server VM"
+            vm, arch = ("OpenJDK 64-Bit Server VM", "amd64") if model == "64" else ("OpenJDK Server VM", "i386")
             body += ("[ \"$1\" = -XshowSettings:properties ] && printf 'Property settings:\\n"
                      f"    java.specification.version = {release}\\n    java.version = {version}\\n"
-                     f"    sun.arch.data.model = {model}\\n\\n' >&2\n"
-                     f"printf 'openjdk version \"{version}\"\\n{vm}\\n' >&2\n")
+                     f"    os.arch = {arch}\\n    sun.arch.data.model = {model}\\n\\n' >&2\n"
+                     f"printf 'openjdk version \"{version}\"\\n{vm} (build 25.392-b08, mixed mode)\\n' >&2\n")
             body += "exit 1\n" if what == "fails" else "exit 0\n"
         path.write_text(body)
         path.chmod(0o755)
@@ -638,14 +726,13 @@ def test_the_javas_found_are_listed(launch, start, site, tmp_path, steps, saved)
     s.menu()
     leave(s)
     assert (server / "java").read_bytes() == saved.format(**paths).encode() + b" \n"
-    # Each Java found was checked once; only typed answers ran again.
+    # Each Java found was checked once, those with paths that cannot be
+    # saved never; only typed answers ran again, in the same way.
+    probe = "|-XshowSettings:properties -version"
     made = calls.read_text().splitlines()
-    checked = [line for line in made if line.endswith("|-XshowSettings:properties -version")]
-    assert sorted(checked) == sorted(f"{paths[name]}|-XshowSettings:properties -version"
-                                     for name in LISTED + ["hung", "broken"])
-    typed = [answer.format(**paths) for answer, _ in steps if answer[0] == "{"]
-    assert sorted(set(made) - set(checked)) == sorted(f"{path}|-version" for path in set(typed))
-    assert len(made) - len(checked) == len(typed)
+    checked = [f"{paths[name]}{probe}" for name in LISTED + ["hung", "broken"]]
+    typed = [answer.format(**paths) + probe for answer, _ in steps if answer[0] == "{"]
+    assert sorted(made) == sorted(checked + typed)
 
 
 def test_a_signal_during_the_search_ends_the_javas_being_checked(launch, start, site, tmp_path):

@@ -38,7 +38,8 @@ def java8_archive(folder, log):
 
 
 # Each row: what each site serves at the Java archive's address (None: a
-# 404), and whether it is checked against the stand-in's SHA-256; the answer
+# 404), and whether it is checked against the stand-in's SHA-256 (or the
+# setting given); the answer
 # to the offer (None: none is made, as a Java 8 installed before is listed);
 # and how it ends.
 @pytest.mark.parametrize("served, pinned, answer, ends", [
@@ -46,9 +47,10 @@ def java8_archive(folder, log):
     (["wrong"], True, "y", "failed"),
     ([None, "no java"], False, "y", "failed"),
     (["java8"], True, "n", "declined"),
+    (["java8"], "not a SHA-256", "y", "wrong setting"),
     (["java8"], True, None, "installed before"),
 ], ids=["yes installs it, key 2 runs it", "a wrong archive", "a site without it, then no java in it", "no",
-        "installed before: no offer"])
+        "the setting is no SHA-256", "installed before: no offer"])
 def test_a_java_8_is_offered_to_whoever_has_none(launch, start, dist_site, demo_archive, tmp_path, served, pinned,
                                                   answer, ends):
     log = tmp_path / "java8.log"
@@ -76,7 +78,8 @@ def test_a_java_8_is_offered_to_whoever_has_none(launch, start, dist_site, demo_
         installed.chmod(0o755)
     before = files_in(server)
     s = launch(start, env={**dist_site.env, "VELLOMAR_DIST_HOST": " ".join(hosts), "JDK_HOME": "",
-                           "VELLOMAR_JAVA_SHA256": hashlib.sha256(archive).hexdigest() if pinned else ""})
+                           "VELLOMAR_JAVA_SHA256": pinned if isinstance(pinned, str) else
+                           hashlib.sha256(archive).hexdigest() if pinned else ""})
     s.menu()
     s.child.send("1")
     s.child.expect_exact(LIST)
@@ -90,7 +93,7 @@ def test_a_java_8_is_offered_to_whoever_has_none(launch, start, dist_site, demo_
     else:
         assert OFFER in s.notice()
         s.child.send(answer)
-        if ends == "failed":
+        if ends in ("failed", "wrong setting"):
             shown = s.notice()
             s.child.send("\r")
         if ends != "installed":
@@ -108,7 +111,8 @@ def test_a_java_8_is_offered_to_whoever_has_none(launch, start, dist_site, demo_
                                                 f"{server}|-version", f"{server}|-jar spigot-1.12.2.jar"]
     leave(s)
     # Each site once, none after a failure; nothing of an attempt is left.
-    assert dist_site.requests == ([f"/{n}/{JAVA8}" for n in range(len(served))] if answer == "y" else [])
+    assert dist_site.requests == ([f"/{n}/{JAVA8}" for n in range(len(served))] if ends in ("installed", "failed")
+                                  else [])
     left = {"installed": ["1.12.2", "java8"], "installed before": ["1.12.2", "java8"]}.get(ends, ["1.12.2"])
     assert sorted(p.name for p in work.iterdir()) == left
     if "installed" in ends:
@@ -116,6 +120,9 @@ def test_a_java_8_is_offered_to_whoever_has_none(launch, start, dist_site, demo_
     if ends == "failed":
         why = "下载的文件与发布的不同" if pinned else f"{hosts[0]}：下载失败；{hosts[1]}：压缩文件中没有Java"
         assert f"没能下载Java8（{why}）。请自行安装Java8（64位）后输入它的java.exe的路径，或输入已有的java.exe的路径。" in shown
+    if ends == "wrong setting":
+        assert ("环境变量VELLOMAR_JAVA_SHA256的值“notaSHA-256”不是SHA-256（应为64位十六进制数字，或为空表示不校验），"
+                "无法确认下载的java8.zip是否为发布的文件。请改正这个设置后重试。") in shown
     if served == ["wrong"]:
         assert (f"下载的 java8.zip 与发布的文件不同（SHA-256 不符），已将其删除。\r\n"
                 f"  下载的: {hashlib.sha256(bodies['wrong']).hexdigest()}\r\n"

@@ -243,10 +243,15 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     calls = tmp_path / "calls"
     java8 = tmp_path / "java8" / "java"
     java8.parent.mkdir()
-    # Answers -version as Java 8 does; as the server, ends at once with a failure.
+    # Answers -version, and -XshowSettings:properties -version, as Java 8
+    # does; as the server, ends at once with a failure.
     java8.write_text(f"#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> {calls}\n"
-                     "[ \"$1\" = -version ] && { printf 'java version \"1.8.0_392\"\\n"
-                     "Java HotSpot(TM) 64-Bit Server VM\\n' >&2; exit 0; }\n"
+                     "[ \"$1\" = -XshowSettings:properties ] && printf 'Property settings:\\n"
+                     "    java.specification.version = 1.8\\n    os.arch = amd64\\n"
+                     "    sun.arch.data.model = 64\\n\\n' >&2 && shift\n"
+                     "[ \"$1\" = -version ] && { printf 'java version \"1.8.0_391\"\\n"
+                     "Java(TM) SE Runtime Environment (build 1.8.0_391-b13)\\n"
+                     "Java HotSpot(TM) 64-Bit Server VM (build 25.391-b13, mixed mode)\\n' >&2; exit 0; }\n"
                      "echo 'stand-in server'; exit 3\n")
     java8.chmod(0o755)
     s = launch(start)
@@ -267,7 +272,7 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
         s.child.expect(["输入编号选择，或输入 java.exe 的路径。\r\n", "没有找到可以运行的 Java。.*\r\n"])
         s.child.expect_exact("请输入Java(Java8)的路径(java.exe):")
         s.child.sendline(str(java8))
-        s.child.expect_exact('java version "1.8.0_392"')
+        s.child.expect_exact('java version "1.8.0_391"')
     s.menu()
     assert RUNNING not in s.output and "服务器已关闭!" not in s.output
     if answer == "no":
@@ -286,7 +291,7 @@ def test_a_java_command_that_cannot_run_is_not_a_stopped_server(launch, start, i
     # It failed, and left no log that says why.
     assert "服务器异常结束（退出代码 3）。请查看上面的输出了解原因。" in s.output
     leave(s)
-    assert calls.read_text().splitlines() == [f"{server}|-version", f"{server}|-version",
+    assert calls.read_text().splitlines() == [f"{server}|-XshowSettings:properties -version", f"{server}|-version",
                                               f"{server}|-jar spigot-1.12.2.jar"]
 
 
@@ -306,6 +311,9 @@ def test_a_memory_setting_java_refuses_is_named(launch, start, installed):
 with open("/proc/self/comm") as f:
     COMM = f.read().strip()
 EULA = b"#kept as it was\r\neula=false\r\nmotd=kept too\r\n"
+CR_EULA = b"#kept as it was\reula=false\rmotd=keep me\r"
+# Past the bound, eula=true at its end.
+HUGE_EULA = b"#" * (2 << 20) + b"\neula=true\n"
 
 
 @contextlib.contextmanager
@@ -320,6 +328,18 @@ def holding(kind, server, port):
             held.bind(("127.0.0.1", port))
             held.listen()
             yield os.getpid()
+    elif kind == "python3":
+        # Not a Java, though it runs in the server folder.
+        listen = (f"import socket, sys\ns = socket.socket()\ns.bind(('127.0.0.1', {port}))\ns.listen()\n"
+                  "print('up', flush=True)\nsys.stdin.read()\n")
+        ran = subprocess.Popen(["python3", "-c", listen], cwd=server, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True)
+        try:
+            assert ran.stdout.readline() == "up\n"
+            yield ran.pid
+        finally:
+            ran.kill()
+            ran.wait()
     else:
         ran = subprocess.Popen([JAVA, "-jar", "spigot-1.12.2.jar"], cwd=server, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -358,15 +378,23 @@ def friends_line(port):
      "服务器无法启动：端口 {port} 已被其他程序占用。\n请关闭占用它的程序"),
     ("server", None, "n", None, "服务器的端口{port}已被占用：占用它的正是这个服务器，之前启动后仍在运行（java，进程{pid}）",
      None),
+    ("python3", None, "n", None, "服务器的端口{port}已被另一个程序占用：python3（进程{pid}）。", None),
     (None, (EULA, EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
     (None, (EULA, EULA), "n", None, "服务器需要您先同意它的最终用户许可协议", None),
+    # Read as the server reads it: lines that end at CR alone, a line that goes on in the next.
+    (None, (CR_EULA, CR_EULA.replace(b"=false", b"=true")), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (b"eula=true\rmotd=keep me\r",) * 2, None, "stop", None, None),
+    (None, (b"eula=tr\\\n   ue\n",) * 2, None, "stop", None, None),
+    (None, (EULA, EULA.replace(b"=false", b"=true"), 0o444), "y", "stop", "服务器需要您先同意它的最终用户许可协议", None),
+    (None, (HUGE_EULA, HUGE_EULA), "\r", None, "服务器文件夹中的eula.txt超过1MB，无法检查其中是否已同意许可协议", None),
     ("127.0.0.1", None, None, "stop", None, None),
     (ELSEWHERE, None, "y", None, f"server.properties中的server-ip（{ELSEWHERE}）不是这台电脑的地址，服务器将无法启动。",
      f"服务器无法启动：server.properties 中的 server-ip（{ELSEWHERE}）不是这台电脑的地址。\n"),
     (ELSEWHERE, None, "n", None, "不是这台电脑的地址", None),
 ], ids=["clean stop", "crash", "out of memory", "port held, no", "port held, yes", "the same server runs, no",
-        "eula false, yes", "eula false, no", "server-ip loopback", "server-ip elsewhere, yes",
-        "server-ip elsewhere, no"])
+        "a python3 in the server folder holds it", "eula false, yes", "eula false, no", "line ends CR alone, yes",
+        "eula true, line ends CR alone", "eula true on a continued line", "eula false and read-only, yes",
+        "eula.txt over the bound", "server-ip loopback", "server-ip elsewhere, yes", "server-ip elsewhere, no"])
 def test_what_stops_the_server(launch, start, installed, held, eula, answer, typed, notice, said):
     server = installed()
     port = int((server / "server.properties").read_text().split("=")[1])
@@ -376,6 +404,9 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         held = None
     if eula:
         (server / "eula.txt").write_bytes(eula[0])
+        if eula[2:]:
+            (server / "eula.txt").chmod(eula[2])
+        mode = (server / "eula.txt").stat().st_mode & 0o777
     with holding(held, server, port) as pid:
         s = launch(start)
         s.menu()
@@ -383,7 +414,7 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         if notice:
             assert notice.format(port=port, pid=pid, comm=COMM) in s.notice()
             s.child.send(answer)
-        if answer == "n":
+        if answer in ("n", "\r"):
             s.menu()
             assert RUNNING not in s.output and "服务器已关闭!" not in s.output
         else:
@@ -427,6 +458,9 @@ def test_what_stops_the_server(launch, start, installed, held, eula, answer, typ
         leave(s)
     if eula:
         assert (server / "eula.txt").read_bytes() == eula[1]
+        # Its mode kept, and nothing left beside it.
+        assert (server / "eula.txt").stat().st_mode & 0o777 == mode
+        assert [n for n in os.listdir(server) if n.startswith(".eula.txt")] == []
 
 
 BACKUP = re.compile(r"已备份到 vellomar/backups/(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\r\n")
@@ -454,10 +488,17 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
     (server / "my world_nether").mkdir()
     (server / "my world_nether" / "DIM-1.dat").write_bytes(b"nether")
     backups = start / "vellomar" / "backups"
-    old = [f"2020-01-01_00-00-0{n}" for n in range(3)]
+    # Backups of an earlier form, named in the future (the clock was set back
+    # since), and what the user keeps there under names of the same form.
+    old = [f"2099-01-01_00-00-0{n}" for n in range(3)]
     for name in old:
         (backups / name).mkdir(parents=True)
         (backups / name / "manifest.txt").write_text("0-0 \n")
+        (backups / name / "my world.zip").write_bytes(b"zip")
+    users = {"2000-01-01_00-00-00/notes.txt": b"mine", "2000-01-02_00-00-00": b"a file of mine"}
+    for name, data in users.items():
+        (backups / name).parent.mkdir(parents=True, exist_ok=True)
+        (backups / name).write_bytes(data)
     worlds = {name: files_under(server / name) for name in ("my world", "my world_nether")}
     s = launch(start)
     s.menu()
@@ -477,7 +518,7 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
     # Nothing changed: one line, and no backup.
     started_and_stopped(s)
     assert f"世界自上次备份（vellomar/backups/{first}）以来没有变化，不再备份。\r\n" in s.output
-    assert sorted(os.listdir(backups)) == old + [first]
+    assert sorted(os.listdir(backups)) == sorted(["2000-01-01_00-00-00", "2000-01-02_00-00-00", *old, first])
 
     made = []
     for change in range(2):
@@ -488,8 +529,11 @@ def test_the_world_is_backed_up_when_changed_and_five_are_kept(launch, start, in
         made.append(s.child.match.group(1))
         server_runs_then_stops(s)
         closing_notice(s)
-    # The sixth removed the oldest.
-    assert sorted(os.listdir(backups)) == old[1:] + [first] + made
+    # The sixth removed the one made first, and nothing of the user's went.
+    assert sorted(os.listdir(backups)) == sorted(["2000-01-01_00-00-00", "2000-01-02_00-00-00", *old[1:], first,
+                                                  *made])
+    assert {name: (backups / name).read_bytes() for name in users} == users
+    assert "目录名称无效" not in s.output
     leave(s)
 
 

@@ -239,7 +239,9 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     # site's redirect.
     assert logs["ps"].read_bytes() == (
         b"powershell curl  -OutFile 1.12.2.zip " + ARCHIVE_URL.encode() + b"\n"
-        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\.1.12.2.new'\n")
+    # Extracted beside it, the server folder took its name once whole.
+    assert sorted(os.listdir(start / "vellomar")) == ["1.12.2", "1.12.2.zip"]
     server = start / "vellomar" / "1.12.2"
     assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
     assert (server / "eula.txt").exists()
@@ -258,11 +260,14 @@ def test_install_then_start_under_wine(launch_wine, start, standins, display):
     s.finish()
     assert s.child.exitstatus == 0
 
-    # At the prompt and before the server, " -version": cmd leaves the blank
-    # before the " 2>&1" that puts standard error on the pipe.
+    # At the prompt as the list's Javas, and before the server " -version":
+    # cmd leaves the blank before the " 2>&1" that puts standard error on the
+    # pipe.
+    line, ran_in = pathlib.Path(str(logs["java"]) + ".checks").read_bytes().decode("gbk").splitlines()[-2:]
+    assert line == typed + " -XshowSettings:properties -version "
     calls = logs["java"].read_bytes().decode("gbk").splitlines()
-    assert calls[0::2] == [typed + " -version ", typed + "  -version ", typed + "  -jar spigot-1.12.2.jar"]
-    assert {folder.lower() for folder in calls[1::2]} == {windows_path(server).lower()}
+    assert calls[0::2] == [typed + "  -version ", typed + "  -jar spigot-1.12.2.jar"]
+    assert {folder.lower() for folder in calls[1::2] + [ran_in]} == {windows_path(server).lower()}
 
 
 def test_an_archive_other_than_the_published_one_is_refused_under_wine(launch_wine, start, standins):
@@ -300,7 +305,7 @@ def test_key_1_downloads_with_curl_itself_under_wine(launch_wine, start, standin
     assert logs["ps"].read_bytes() == (
         b"powershell curl.exe  -o 1.12.2.zip " + gone.encode() + b"/tarnwick/server/1.12.2.zip\n"
         b"powershell curl.exe  -o 1.12.2.zip " + ARCHIVE_URL.encode() + b"\n"
-        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\1.12.2'\n")
+        b"powershell Expand-Archive -LiteralPath '1.12.2.zip' -DestinationPath '.\\.1.12.2.new'\n")
     runs = logs["curl"].read_text().lower().splitlines()
     assert runs[1::2] == ["config: " + windows_path(work / "_curlrc").lower()] * 2
     assert not (work / "_curlrc").exists()
@@ -442,18 +447,22 @@ def test_a_removed_java_is_asked_for_again_under_wine(launch_wine, start, standi
     s.child.send("1\r")
     press_enter_on_box(display, "下载服务器")  # Yes: set the path again
     wait_text(s, "请输入Java(Java8)的路径(java.exe):")
+    # cmd would expand it as it saves the answer.
+    s.child.send("C:\\jdk%OS%17\\bin\\java.exe\r")
+    wait_text(s, "输入的内容中含有百分号 %，无法保存为Java命令。请重新输入。")
     s.child.send("Z:\\nowhere\\java.exe\r")
     wait_text(s, "无法运行 Z:\\nowhere\\java.exe：找不到该程序")
     s.child.send(typed + "\r")
-    wait_text(s, 'java version "17.0.9"')
+    wait_text(s, 'openjdk version "17.0.9"')
     press_enter_on_box(display, "下载服务器")  # Yes: use Java 17 anyway
     s.menu()
     s.child.send("3")
     s.finish()
     assert (server / "java").read_bytes() == typed.encode("gbk") + b" \r\n"
-    # Only the new Java ran, once, at the prompt.
-    line, ran_in = logs["java"].read_bytes().splitlines()
-    assert line == typed.encode("gbk") + b" -version "
+    # Only the new Java ran, once, at the prompt, as the list's Javas run.
+    assert not logs["java"].exists()
+    line, ran_in = pathlib.Path(str(logs["java"]) + ".checks").read_bytes().splitlines()[-2:]
+    assert line == typed.encode("gbk") + b" -XshowSettings:properties -version "
     assert ran_in.lower() == windows_path(server).lower().encode("gbk")
     assert "服务器正在运行" not in strip_escapes(s.output)
 
@@ -527,10 +536,18 @@ def start_server(s):
 def test_why_the_server_stopped_is_said_under_wine(launch_wine, start, standins, display):
     env, logs, java = standins
     server, port = server_folder(start, java)
+    # Not agreed yet, read-only, its lines ended by CR alone.
+    eula = b"#kept\reula=false\rmotd=keep me\r"
+    (server / "eula.txt").write_bytes(eula)
+    (server / "eula.txt").chmod(0o444)
     failed = "[08:00:00] [Server thread/WARN]: **** FAILED TO BIND TO PORT!"
     s = launch_wine(start, env={**env, "VELLOMAR_JAVA_LATEST": failed})
     start_server(s)
+    press_enter_on_box(display, "下载服务器", s)  # Yes: agree
     wait_text(s, "stand-in server running")
+    assert (server / "eula.txt").read_bytes() == eula.replace(b"=false", b"=true")
+    # Still read-only, as Wine shows the attribute.
+    assert (server / "eula.txt").stat().st_mode & 0o222 == 0
     s.child.send("stop\r")
     # Said before the notice, which holds the launcher until it is closed;
     # read as Chinese only when written as GBK.
@@ -596,7 +613,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     press_enter_on_box(display, "下载服务器", s)  # Yes: set the path again
     wait_text(s, "请输入Java(Java8)的路径(java.exe):")
     s.child.send(typed + "\r")
-    wait_text(s, 'java version "1.8.0_392"')
+    wait_text(s, 'openjdk version "1.8.0_392"')
     s.menu()
     s.child.send("3")
     s.finish()
@@ -604,7 +621,7 @@ def test_a_java_whose_version_never_ends_is_ended_under_wine(launch_wine, start,
     assert "服务器正在运行" not in strip_escapes(s.output)
 
 
-def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display):
+def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, standins, display, tmp_path):
     env, logs, java = standins
     server = start / "vellomar" / "1.12.2"
     server.mkdir(parents=True)
@@ -614,16 +631,23 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
     # As the server writes it: characters beyond ASCII escaped.
     (server / "server.properties").write_text(f"level-name=\\u6211\\u7684 world\nserver-port={free_port()}\n")
     name = "我的 world"
-    for folder in (name, name + "_the_end"):
-        (server / folder / "region").mkdir(parents=True)
-        (server / folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    # The end moved to another disk and linked back: backed up as what it
+    # leads to, under its own name.
+    moved = tmp_path / "other disk" / "the end"
+    for folder in (server / name, moved):
+        (folder / "region").mkdir(parents=True)
+        (folder / "region" / "r.0.0.mca").write_bytes(b"region")
+    (server / (name + "_the_end")).symlink_to(moved)
     s = launch_wine(start, env=env)
     s.menu()
-    for run in range(2):
+    for run in range(3):
+        if run == 2:
+            # A change in what the link leads to is a change of the world.
+            (moved / "region" / "r.0.0.mca").write_bytes(b"region, played")
         s.child.send("2")
         s.child.expect_exact("请输入要启动的服务器的编号:")
         s.child.send("1\r")
-        wait_text(s, "不再备份。" if run else "stand-in server running")
+        wait_text(s, "不再备份。" if run == 1 else "stand-in server running")
         s.child.send("stop\r")
         # The box shows once the server has read the line and ended.
         press_enter_on_box(display, "下载服务器", s)
@@ -632,16 +656,19 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
     s.finish()
 
     backups = start / "vellomar" / "backups"
-    made = os.listdir(backups)
-    assert len(made) == 1 and re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", made[0])
-    stamp = made[0].encode()
+    made = sorted(os.listdir(backups))
+    assert len(made) == 2 and all(re.fullmatch(r"\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d", one) for one in made)
+    # Each zip is made in the backup's folder while it has its name in passing.
     assert logs["ps"].read_bytes() == b"".join(
-        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\" + stamp + b"\\" +
-        folder.encode("gbk") + b".zip'\n" for folder in (name, name + "_the_end"))
-    assert sorted(os.listdir(backups / made[0])) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+        b"powershell Compress-Archive '" + folder.encode("gbk") + b"' '..\\backups\\." + stamp.encode() +
+        b".new\\" + folder.encode("gbk") + b".zip'\n" for stamp in made for folder in (name, name + "_the_end"))
+    for one in made:
+        assert sorted(os.listdir(backups / one)) == ["manifest.txt", f"{name}.zip", f"{name}_the_end.zip"]
+        assert (backups / one / "manifest.txt").read_bytes().split(b"\r\n")[2:] == [
+            f"{name}.zip".encode("gbk"), f"{name}_the_end.zip".encode("gbk"), b""]
     # The second start found nothing changed.
     screen = strip_escapes(s.output)
-    assert screen.count("正在备份世界……") == 1
+    assert screen.count("正在备份世界……") == 2
     assert f"世界自上次备份（vellomar\\backups\\{made[0]}）以来没有变化，不再备份。" in screen
 
 
@@ -649,12 +676,23 @@ def test_the_world_is_backed_up_before_a_start_under_wine(launch_wine, start, st
 # view, its value, the folder it names, and what the Java says of itself.
 INSTALLED = [
     ("HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment\\1.8", "32", "JavaHome",
-     "C:\\Program Files (x86)\\Java\\jre1.8.0_391", ("1.8", "1.8.0_391", "32")),
+     "C:\\Program Files (x86)\\Java\\jre1.8.0_391",
+     ("1.8", "1.8.0_391", "Java HotSpot(TM) Client VM", "x86", "32",
+      'java version "1.8.0_391"\nJava(TM) SE Runtime Environment (build 1.8.0_391-b13)\n'
+      "Java HotSpot(TM) Client VM (build 25.391-b13, mixed mode, sharing)")),
     ("HKLM\\SOFTWARE\\Eclipse Adoptium\\JRE\\8.0.392.8\\hotspot\\MSI", "64", "Path",
-     "C:\\Program Files\\Eclipse Adoptium\\jre-8.0.392.8-hotspot\\", ("1.8", "1.8.0_392", "64")),
+     "C:\\Program Files\\Eclipse Adoptium\\jre-8.0.392.8-hotspot\\",
+     ("1.8", "1.8.0_392", "OpenJDK 64-Bit Server VM", "amd64", "64",
+      'openjdk version "1.8.0_392"\nOpenJDK Runtime Environment (Temurin)(build 1.8.0_392-b08)\n'
+      "OpenJDK 64-Bit Server VM (Temurin)(build 25.392-b08, mixed mode)")),
     ("HKCU\\SOFTWARE\\JavaSoft\\JDK\\17", "64", "JavaHome",
-     "C:\\Program Files\\Java\\爪哇 jdk-17", ("17", "17.0.9", "64")),
+     "C:\\Program Files\\Java\\爪哇 jdk-17",
+     ("17", "17.0.9", "OpenJDK 64-Bit Server VM", "amd64", "64",
+      'openjdk version "17.0.9" 2023-10-17\nOpenJDK Runtime Environment Temurin-17.0.9+9 (build 17.0.9+9)\n'
+      "OpenJDK 64-Bit Server VM Temurin-17.0.9+9 (build 17.0.9+9, mixed mode, sharing)")),
 ]
+# A JAVA_HOME whose path cmd would change as it saves it: never listed.
+PERCENT_HOME = "C:\\jdk%OS%8"
 # A terminal wide enough for the list's lines.
 WIDE = 120
 # Shortcuts to the Java installed last, on PATH: never listed.
@@ -675,21 +713,25 @@ def installed_javas(build, wine_env):
         done = subprocess.run([WINE, "reg", *args], env=wine_env, capture_output=True, timeout=120)
         assert done.returncode == 0, done.stderr.decode(errors="replace")
 
-    for key, view, value, home, (release, version, model) in INSTALLED:
+    for key, view, value, home, (release, version, vm, arch, model, lines) in INSTALLED:
         wine_reg("add", key, "/v", value, "/d", home, "/f", f"/reg:{view}")
         folder = in_prefix(wine_env, home.rstrip("\\") + "\\bin")
         os.makedirs(folder)
         shutil.copy2(build / "tests" / "standins" / "java.exe", folder)
+        # What it prints after "Property settings:", in text mode as Java
+        # writes it (its line ends become CR LF).
         with open(os.path.join(folder, "java.properties"), "w", newline="") as f:
-            f.write(f"    java.specification.version = {release}\r\n    java.version = {version}\r\n"
-                    f"    sun.arch.data.model = {model}\r\n\r\n")
-    os.makedirs(in_prefix(wine_env, JAVAPATH))
-    shutil.copy2(build / "tests" / "standins" / "java.exe", in_prefix(wine_env, JAVAPATH))
+            f.write(f"    java.specification.version = {release}\n    java.version = {version}\n"
+                    f"    java.vm.name = {vm}\n    os.arch = {arch}\n    sun.arch.data.model = {model}\n\n"
+                    f"{lines}\n")
+    for folder in (JAVAPATH, PERCENT_HOME + "\\bin"):
+        os.makedirs(in_prefix(wine_env, folder))
+        shutil.copy2(build / "tests" / "standins" / "java.exe", in_prefix(wine_env, folder))
     yield
     for key, view, *_ in INSTALLED:
         wine_reg("delete", key, "/f", f"/reg:{view}")
     for top in ("Program Files (x86)\\Java", "Program Files\\Eclipse Adoptium", "Program Files\\Java",
-                "Program Files\\Common Files\\Oracle"):
+                "Program Files\\Common Files\\Oracle", PERCENT_HOME[3:]):
         shutil.rmtree(in_prefix(wine_env, "C:\\" + top))
 
 
@@ -701,7 +743,7 @@ def test_the_javas_installed_are_listed_under_wine(launch_wine, start, standins,
     (server / "spigot-1.12.2.jar").write_bytes(b"not really a jar")
     # Only the shortcuts' folder on PATH, and the server already extracted:
     # key 1 goes straight to the Java prompt.
-    s = launch_wine(start, env={**env, "WINEPATH": JAVAPATH}, size=(ROWS, WIDE))
+    s = launch_wine(start, env={**env, "WINEPATH": JAVAPATH, "JAVA_HOME": PERCENT_HOME}, size=(ROWS, WIDE))
     s.menu()
     s.child.send("1")
     s.child.expect_exact("请选择要安装的服务器编号(红色的那个数字):")
@@ -725,7 +767,8 @@ def test_the_javas_installed_are_listed_under_wine(launch_wine, start, standins,
     s.finish()
     chosen = "C:\\Program Files\\Java\\爪哇 jdk-17\\bin\\java.exe"
     assert (server / "java").read_bytes() == b'"' + chosen.encode("gbk") + b'" \r\n'
-    # Each was checked once, the shortcut never; none ran again when chosen.
+    # Each was checked once, the shortcut and the one with "%" never; none
+    # ran again when chosen.
     checks = pathlib.Path(str(logs["java"]) + ".checks").read_bytes().decode("gbk").splitlines()[0::2]
     assert sorted(checks) == sorted(f'"{home.rstrip(chr(92))}\\bin\\java.exe" -XshowSettings:properties -version'
                                     for *_, home, _ in INSTALLED)

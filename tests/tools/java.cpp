@@ -1,19 +1,20 @@
 // A stand-in for java.exe in the Windows build's tests under Wine. It appends
 // the command line it was given and the current folder to the file that
-// VELLOMAR_JAVA_LOG names. Asked for -version, it prints the version that
-// VELLOMAR_JAVA_VERSION names (1.8.0_392 by default) and the name of a 64-bit
-// VM to standard error, as Java does, and ends; but while the file
-// VELLOMAR_JAVA_HANG names exists, it never ends, appending a line to that
-// file five times a second. Asked for -XshowSettings:properties -version, as
-// the search for Javas asks, it writes its line to the log's name followed by
-// ".checks" instead, and prints the file java.properties beside it (or the
-// properties of that version, 64-bit) before the version. Otherwise it prints
-// a line, reads one line of console input, prints it back and ends; with
-// VELLOMAR_JAVA_LATEST set, it first writes that line to logs\latest.log, as a
-// server leaves its log. With VELLOMAR_JAVA_ERROR set, it instead writes that
-// line to standard error and ends with status 1, as Java does when it cannot
-// start the jar. As the server, it first says whether its standard output is
-// the console and its standard error is not.
+// VELLOMAR_JAVA_LOG names. Asked for -version, it prints what a 64-bit Java
+// of the version VELLOMAR_JAVA_VERSION names (1.8.0_392 by default) prints to
+// standard error, and ends; but while the file VELLOMAR_JAVA_HANG names
+// exists, it never ends, appending a line to that file five times a second.
+// Asked for -XshowSettings:properties -version, as the search for Javas and
+// the check of a typed answer ask, it writes its line to the log's name
+// followed by ".checks" instead, and prints "Property settings:" and then the
+// file java.properties beside it (what a Java prints after that line), or
+// the properties of that version, 64-bit, and its version lines. Otherwise it
+// prints a line, reads one line of console input, prints it back and ends;
+// with VELLOMAR_JAVA_LATEST set, it first writes that line to
+// logs\latest.log, as a server leaves its log. With VELLOMAR_JAVA_ERROR set,
+// it instead writes that line to standard error and ends with status 1, as
+// Java does when it cannot start the jar. As the server, it first says
+// whether its standard output is the console and its standard error is not.
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,11 +49,25 @@ int main(int argc, char** argv) {
     }
     const char* version_env = std::getenv("VELLOMAR_JAVA_VERSION");
     std::string version = version_env ? version_env : "1.8.0_392";
+    bool old_form = version.compare(0, 2, "1.") == 0;
+    // What a 64-bit Temurin of the version prints, in its own words.
+    std::string update = version.substr(version.find('_') + 1);
+    std::string lines =
+        old_form
+            ? "openjdk version \"" + version + "\"\nOpenJDK Runtime Environment (Temurin)(build " +
+                  version + "-b08)\nOpenJDK 64-Bit Server VM (Temurin)(build 25." + update +
+                  "-b08, mixed mode)\n"
+            : "openjdk version \"" + version +
+                  "\" 2023-10-17\nOpenJDK Runtime Environment Temurin-" + version + "+9 (build " +
+                  version + "+9)\nOpenJDK 64-Bit Server VM Temurin-" + version + "+9 (build " +
+                  version + "+9, mixed mode, sharing)\n";
     if (settings) {
         char self[MAX_PATH] = "";
         GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string beside = self;
-        beside = beside.substr(0, beside.find_last_of('\\') + 1) + "java.properties";
+        std::string home = self;
+        home = home.substr(0, home.find_last_of('\\'));
+        std::string beside = home + "\\java.properties";
+        home = home.substr(0, home.find_last_of('\\'));
         std::fprintf(stderr, "Property settings:\n");
         if (FILE* properties = std::fopen(beside.c_str(), "rb")) {
             char chunk[4096];
@@ -60,19 +75,20 @@ int main(int argc, char** argv) {
             while ((got = std::fread(chunk, 1, sizeof chunk, properties)) > 0)
                 std::fwrite(chunk, 1, got, stderr);
             std::fclose(properties);
-        } else {
-            std::string release = version.compare(0, 2, "1.") == 0
-                                      ? version.substr(0, 3)
-                                      : version.substr(0, version.find('.'));
-            std::fprintf(stderr,
-                         "    java.specification.version = %s\n    java.version = %s\n"
-                         "    sun.arch.data.model = 64\n\n",
-                         release.c_str(), version.c_str());
+            return 0;
         }
+        std::string release =
+            old_form ? version.substr(0, 3) : version.substr(0, version.find('.'));
+        std::fprintf(stderr,
+                     "    file.encoding = GBK\n    java.home = %s\n"
+                     "    java.specification.version = %s\n    java.version = %s\n"
+                     "    java.vm.name = OpenJDK 64-Bit Server VM\n    os.arch = amd64\n"
+                     "    os.name = Windows 10\n    sun.arch.data.model = 64\n"
+                     "    user.language = zh\n\n",
+                     home.c_str(), release.c_str(), version.c_str());
     }
     if (settings || (argc == 2 && std::strcmp(argv[1], "-version") == 0)) {
-        std::fprintf(stderr, "java version \"%s\"\nJava HotSpot(TM) 64-Bit Server VM (stand-in)\n",
-                     version.c_str());
+        std::fputs(lines.c_str(), stderr);
         return 0;
     }
     DWORD mode = 0;

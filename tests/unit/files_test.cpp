@@ -141,6 +141,8 @@ TEST(ReadPart, FromEitherEndAndNoFurtherThanTheFile) {
     EXPECT_EQ(read_part("nosuch"), "");
     fs::create_directory("sub");
     EXPECT_EQ(read_part("sub"), "");
+    write_file("sub/digits", "0123456789");
+    EXPECT_EQ(read_part("sub\\digits", 3, 4), "3456");
 }
 
 TEST(FileSize, LargeFilesKeepAllBits) {
@@ -155,6 +157,26 @@ TEST(FileSize, LargeFilesKeepAllBits) {
         EXPECT_EQ(file_size("big"), size);
         EXPECT_GT(file_size(".\\big"), 0);
     }
+}
+
+TEST(ReplaceFile, KeepsTheModeAndLeavesNothingBeside) {
+    scratch dir;
+    dir.enter();
+    for (auto mode : {0444, 0600, 0755}) {
+        write_file("eula.txt", "eula=false\n");
+        fs::permissions("eula.txt", static_cast<fs::perms>(mode));
+        EXPECT_TRUE(replace_file("eula.txt", "eula=true\n"));
+        EXPECT_EQ(read_file("eula.txt"), "eula=true\n");
+        EXPECT_EQ(static_cast<int>(fs::status("eula.txt").permissions()), mode) << mode;
+    }
+    // Made when missing; nothing of either left beside them.
+    EXPECT_TRUE(replace_file("new.txt", "x"));
+    EXPECT_EQ(read_file("new.txt"), "x");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator("."))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"eula.txt", "new.txt"}));
 }
 
 TEST(MakeFolder, CreatesParents) {
@@ -189,6 +211,46 @@ TEST(DelFolder, RemovesEverything) {
     EXPECT_EQ(read_file("vellomar/1.12.2.zip"), "zip");
     del_folder("vellomar");
     EXPECT_FALSE(fs::exists("vellomar"));
+}
+
+TEST(RemoveName, WhateverItHoldsAndNoFurtherThanALink) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories("kept/inside");
+    write_file("kept/inside/f", "f");
+    const std::vector<std::pair<const char*, void (*)()>> rows = {
+        {"folder",
+         [] {
+             fs::create_directories(".stage/sub");
+             write_file(".stage/sub/f", "f");
+         }},
+        {"file", [] { write_file(".stage", "f"); }},
+        {"link to a folder", [] { fs::create_directory_symlink("kept", ".stage"); }},
+        {"link to a file", [] { fs::create_symlink("kept/inside/f", ".stage"); }},
+        {"link that leads nowhere", [] { fs::create_symlink("nowhere", ".stage"); }},
+    };
+    for (const auto& [what, make] : rows) {
+        make();
+        remove_name(".stage");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(".stage"))) << what;
+        EXPECT_EQ(read_file("kept/inside/f"), "f") << what;
+    }
+    remove_name("nosuch");
+}
+
+TEST(MoveName, NeverReplaces) {
+    scratch dir;
+    dir.enter();
+    fs::create_directories(".new/sub");
+    write_file(".new/sub/f", "new");
+    write_file("taken", "mine");
+    fs::create_directory("folder");
+    EXPECT_FALSE(move_name(".new", "taken"));
+    EXPECT_FALSE(move_name(".new", "folder"));
+    EXPECT_EQ(read_file("taken"), "mine");
+    EXPECT_TRUE(move_name(".new", "made"));
+    EXPECT_EQ(read_file("made/sub/f"), "new");
+    EXPECT_FALSE(fs::exists(".new"));
 }
 
 class GetFileNames : public ::testing::Test {

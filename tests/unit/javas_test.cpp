@@ -29,6 +29,95 @@ struct settings_case {
     bool wide;
 };
 
+// What real Javas print for -XshowSettings:properties -version: the dump
+// (sorted, four blanks before each key), a blank line, the version lines.
+const char oracle_8_x86[] =
+    "Property settings:\r\n"
+    "    java.specification.version = 1.8\r\n"
+    "    java.version = 1.8.0_391\r\n"
+    "    java.vm.name = Java HotSpot(TM) Client VM\r\n"
+    "    os.arch = x86\r\n"
+    "    sun.arch.data.model = 32\r\n"
+    "\r\n"
+    "java version \"1.8.0_391\"\r\n"
+    "Java(TM) SE Runtime Environment (build 1.8.0_391-b13)\r\n"
+    "Java HotSpot(TM) Client VM (build 25.391-b13, mixed mode, sharing)\r\n";
+// Its os.arch as on a Mac, where a HotSpot would say x86_64.
+const char openj9_8[] = "Property settings:\n"
+                        "    java.specification.version = 1.8\n"
+                        "    java.vm.name = Eclipse OpenJ9 VM\n"
+                        "    os.arch = amd64\n"
+                        "\n"
+                        "openjdk version \"1.8.0_232\"\n"
+                        "OpenJDK Runtime Environment (build 1.8.0_232-b09)\n"
+                        "Eclipse OpenJ9 VM (build openj9-0.17.0, JRE 1.8.0 Mac OS X amd64-64-Bit "
+                        "Compressed References 20191101_372 (JIT enabled, AOT enabled)\n"
+                        "OpenJ9   - 77c1cf708\n"
+                        "OMR      - 20db4fbc1\n"
+                        "JCL      - 3504dff40aa based on jdk8u232-b09)\n";
+// A 32-bit OpenJDK of Windows, its VM's name without its bits.
+const char openjdk_8_x86[] = "Property settings:\r\n"
+                             "    java.specification.version = 1.8\r\n"
+                             "    java.vm.name = OpenJDK Server VM\r\n"
+                             "    os.arch = x86\r\n"
+                             "\r\n"
+                             "openjdk version \"1.8.0_362-internal\"\r\n"
+                             "OpenJDK Runtime Environment (build "
+                             "1.8.0_362-internal-zzambers-54a485c13e59fa68ea9dc088f320520eedbe33fe-"
+                             "b00)\r\n"
+                             "OpenJDK Server VM (build 25.362-b00, mixed mode)\r\n";
+const char ibm_8[] =
+    "Property settings:\n"
+    "    java.specification.version = 1.8\n"
+    "    sun.arch.data.model = 64\n"
+    "\n"
+    "java version \"1.8.0_171\"\n"
+    "Java(TM) SE Runtime Environment (build 8.0.6.0 - pxa6480sr6-20180423_01(SR6))\n"
+    "IBM J9 VM (build 2.9, JRE 1.8.0 Linux amd64-64-Bit Compressed References "
+    "20180426_385464 (JIT enabled, AOT enabled)\n"
+    "OpenJ9   - 4b971df\n"
+    "OMR      - 35eb960\n"
+    "IBM      - 4f87eeb)\n"
+    "JCL - 20180412_01 based on Oracle jdk8u171-b11\n";
+const char zulu_8[] =
+    "Property settings:\n"
+    "    java.specification.version = 1.8\n"
+    "    java.vendor = Azul Systems, Inc.\n"
+    "    java.version = 1.8.0_20\n"
+    "    os.arch = amd64\n"
+    "    sun.arch.data.model = 64\n"
+    "\n"
+    "openjdk version \"1.8.0_20\"\n"
+    "OpenJDK Runtime Environment (Zulu 8.3.0.1-linux64) (build 1.8.0_20-b26)\n"
+    "OpenJDK 64-Bit Server VM (Zulu 8.3.0.1-linux64) (build 25.20-b23, mixed mode)\n";
+// Picked up first, as every Java says when the variable is set.
+const char corretto_8[] = "Picked up _JAVA_OPTIONS: -Xmx1G\n"
+                          "Property settings:\n"
+                          "    java.specification.version = 1.8\n"
+                          "    java.vendor = Amazon.com Inc.\n"
+                          "    os.arch = amd64\n"
+                          "    sun.arch.data.model = 64\n"
+                          "\n"
+                          "openjdk version \"1.8.0_275\"\n"
+                          "OpenJDK Runtime Environment Corretto-8.275.01.1 (build 1.8.0_275-b01)\n"
+                          "OpenJDK 64-Bit Server VM Corretto-8.275.01.1 (build 25.275-b01, mixed "
+                          "mode)\n";
+// 64-bit, though its VM's name does not say so.
+const char liberica_11[] = "openjdk version \"11.0.2-BellSoft\" 2018-10-16\n"
+                           "OpenJDK Runtime Environment (build 11.0.2-BellSoft+7)\n"
+                           "OpenJDK Server VM (build 11.0.2-BellSoft+7, mixed mode)\n";
+// Made only in 64 bits, and saying nothing of them.
+const char graal_8[] = "openjdk version \"1.8.0_192\"\n"
+                       "OpenJDK Runtime Environment (build "
+                       "1.8.0_192-20181024121959.buildslave.jdk8u-src-tar--b12)\n"
+                       "GraalVM 1.0.0-rc9 (build 25.192-b12-jvmci-0.49, mixed mode)\n";
+// The dump's last line and the version line run together.
+const char run_together[] = "Picked up JAVA_TOOL_OPTIONS: -Dfile.encoding=UTF-8\n"
+                            "Property settings:\n"
+                            "    os.arch = aarch64\n"
+                            "    user.name = xopenjdk version \"17.0.9\" 2023-10-17\n"
+                            "OpenJDK Runtime Environment Temurin-17.0.9+9 (build 17.0.9+9)\n";
+
 TEST(ReadSettings, TakesVersionAndDataModel) {
     const settings_case cases[] = {
         {settings("1.8", "1.8.0_392", "64"), true, 8, true},
@@ -37,11 +126,27 @@ TEST(ReadSettings, TakesVersionAndDataModel) {
         {settings("21", "21", "32", "\r\n"), true, 21, false}, // Windows line ends
         {settings("", "1.8.0_202", "64"), true, 8, true}, // the version when the release is missing
         {settings("11", "", "") + "OpenJDK 64-Bit Server VM", true, 11,
-         true}, // no data model: the VM's name
-        {settings("1.8", "1.8.0_111", ""), true, 8, false},
+         true},                                            // no data model: the VM's name
+        {settings("1.8", "1.8.0_111", ""), true, 8, true}, // nothing says 32-bit
         {settings("", "", "64"), false, -1, true},
         {"Error: could not find java.dll\n", false, -1, true},
-        {"java.specification.version = 1.8\n", true, 8, false}, // at the start of a line
+        {"java.specification.version = 1.8\n", true, 8, true}, // at the start of a line
+        {oracle_8_x86, true, 8, false},
+        {openj9_8, true, 8, true},       // no data model: the architecture
+        {openjdk_8_x86, true, 8, false}, // likewise
+        {ibm_8, true, 8, true},
+        {zulu_8, true, 8, true},
+        {corretto_8, true, 8, true},
+        {liberica_11, true, 11, true}, // the version line alone
+        {graal_8, true, 8, true},
+        {run_together, true, 17, true},
+        {settings("1.8", "1.8.0_391", "") + "Java HotSpot(TM) Client VM (build 25.391-b13)\n", true,
+         8, false},
+        {"    os.arch = i386\n" + settings("1.8", "1.8.0_372", ""), true, 8, false},
+        {"    os.arch = x86_64\n" + settings("1.8", "1.8.0_391", "") + "OpenJDK Client VM\n", true,
+         8, true}, // the architecture before the VM's name
+        // A path among the properties says nothing of the Java.
+        {settings("1.8", "1.8.0_392", "") + "    user.dir = C:\\Client VM 32-Bit\n", true, 8, true},
         {"    java.specification.version.x = 9\n", false, -1, true},
         {"    xjava.specification.version = 9\n", false, -1, true},
         {"    java.specification.version = abc\n", false, -1, true},
@@ -133,6 +238,16 @@ TEST(CheckJavas, AllAtOnceWithinTheLimit) {
         {"reads", "read line; echo \"[$line]\"", true, "[]\n"},
         {"hangs", "echo $$ > pid; echo started; exec sleep 60", false, "started\n"},
         {"leaves", "(sleep 60 &) ; echo gone", false, "gone\n"},
+        // What it leaves with its output elsewhere, in its session or out of
+        // it, goes with it; it ended well.
+        {"detaches",
+         "sh -c 'echo $$ > detaches.pid; exec sleep 60' >/dev/null 2>&1 &\n"
+         "while [ ! -s detaches.pid ]; do sleep 0.01; done; echo ok",
+         true, "ok\n"},
+        {"escapes",
+         "setsid sh -c 'echo $$ > escapes.pid; exec sleep 60' >/dev/null 2>&1 &\n"
+         "while [ ! -s escapes.pid ]; do sleep 0.01; done; echo ok",
+         true, "ok\n"},
         {"floods", "head -c 1000000 /dev/zero", false, ""},
         {"missing", "", false, ""},
     };
@@ -143,9 +258,11 @@ TEST(CheckJavas, AllAtOnceWithinTheLimit) {
     dir.enter();
     std::vector<java_run> runs = check_javas(paths, 3000);
     // The one that hung was ended and waited for.
-    pid_t hung = std::stoi(read_file(dir / "pid"));
-    EXPECT_EQ(kill(hung, 0), -1);
-    EXPECT_EQ(errno, ESRCH);
+    for (const char* left : {"pid", "detaches.pid", "escapes.pid"}) {
+        pid_t pid = std::stoi(read_file(dir / left));
+        EXPECT_EQ(kill(pid, 0), -1) << left;
+        EXPECT_EQ(errno, ESRCH) << left;
+    }
     ASSERT_EQ(runs.size(), std::size(cases));
     for (size_t i = 0; i < runs.size(); ++i) {
         EXPECT_EQ(runs[i].path, paths[i]);

@@ -3,11 +3,14 @@
 #include "scratch.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -219,6 +222,11 @@ TEST(Explanation, NamesWhatItKnows) {
         {cause(stop_cause::java_crash, "/srv/hs_err_pid7.log"),
          "错误报告保存在：\n/srv/hs_err_pid7.log\n", true},
         {cause(stop_cause::abnormal, "0xC0000005"), "服务器异常结束（退出代码 0xC0000005）。"},
+        // What a plugin named itself is shown, not acted on by the terminal.
+        {cause(stop_cause::plugin, "plugins/\x1b]0;pwned\x07\x1b[2J.jar"),
+         "插件 plugins/\\x1B]0;pwned\\x07\\x1B[2J.jar 加载失败。"},
+        {cause(stop_cause::old_java, "plugins/\r\x7f.jar", true, 17),
+         "无法运行插件 plugins/\\x0D\\x7F.jar"},
     };
     for (const auto& row : rows) {
         std::string said = explanation(row.found, 25570, backup);
@@ -257,6 +265,23 @@ TEST(Properties, AreReadAsTheServerReadsThem) {
         {"server-port=25570\n#eula=true", 25570, false,
          "server-port=25570\n#eula=true\neula=true\n"},
         {"eula=true\neula=no\nserver-port 0", 0, false, "eula=true\neula=true\nserver-port 0"},
+        // Line ends of CR alone: every other line kept, the one added ends so.
+        {"#c\reula=false\rmotd=keep me\r", 25565, false, "#c\reula=true\rmotd=keep me\r"},
+        {"#c\rserver-port=25570", 25570, false, "#c\rserver-port=25570\reula=true\r"},
+        {"eula=true\rserver-port=25570\r", 25570, true, "eula=true\rserver-port=25570\r"},
+        // A line that goes on in the next, its leading blanks skipped; the
+        // lines it spans give way to one.
+        {"eula=tr\\\r\n   ue\r\nmotd=x\r\n", 25565, true, "eula=true\r\nmotd=x\r\n"},
+        {"eula=false\\\nserver-port=25570\n", 25565, false, "eula=true\n"},
+        {"server-\\\n port=25570", 25570, false, "server-\\\n port=25570\neula=true\n"},
+        // An even number of backslashes ends the line; a comment never goes on.
+        {"eula=true\\\\\nx=1", 25565, false, "eula=true\nx=1"},
+        {"#eula=false\\\neula=true", 25565, true, "#eula=false\\\neula=true"},
+        // Escapes read in the key and the value; an escaped "=" is the key's.
+        {"\\eu\\la=\\u0074rue\nserver\\-port=25570", 25570, true, "eula=true\nserver\\-port=25570"},
+        {"eula\\=x=true", 25565, false, "eula\\=x=true\neula=true\n"},
+        {"eula=\\u00", 25565, false, "eula=true"},
+        {"\teula\f  ::true", 25565, false, "eula=true"}, // a second ":" is the value's
     };
     for (const auto& row : rows) {
         EXPECT_EQ(server_port(row.text), row.port) << row.text;
@@ -265,6 +290,33 @@ TEST(Properties, AreReadAsTheServerReadsThem) {
         EXPECT_TRUE(agreed(agreeing(row.text))) << row.text;
     }
     EXPECT_EQ(property("server-ip=\nserver-ip= 127.0.0.1", "server-ip"), "127.0.0.1");
+    // Escapes of a value are left for its reader.
+    EXPECT_EQ(property("level-name=my\\u0020world\\\n  2", "level-name"), "my\\u0020world2");
+}
+
+TEST(ReadHead, ReadsNoMoreThanTheBound) {
+    scratch dir;
+    dir.enter();
+    write_file("eula.txt", "eula=true\n");
+    write_file("exact", std::string(static_cast<size_t>(head_bytes), '#'));
+    write_file("huge", "");
+    // Sparse: the size is real, the disk blocks are not.
+    std::filesystem::resize_file("huge", 2ull << 30);
+    const struct {
+        const char* path;
+        bool whole;
+        size_t size;
+    } rows[] = {
+        {"eula.txt", true, 10},
+        {"missing", true, 0},
+        {"exact", true, static_cast<size_t>(head_bytes)},
+        {"huge", false, static_cast<size_t>(head_bytes)},
+    };
+    for (const auto& row : rows) {
+        std::string text = "left";
+        EXPECT_EQ(read_head(row.path, text), row.whole) << row.path;
+        EXPECT_EQ(text.size(), row.size) << row.path;
+    }
 }
 
 TEST(FailedJava, NamesTheMemorySetting) {
@@ -293,12 +345,32 @@ TEST(Port, TakenIsToldWithItsHolder) {
     int port = ntohs(at.sin_port);
     EXPECT_EQ(port_free("", port), 0);
     EXPECT_EQ(port_free("127.0.0.1", port), 0);
-    port_holder holder = holder_of(port);
-    EXPECT_EQ(holder.pid, getpid());
-    EXPECT_EQ(holder.name, "stops_test");
-    // Held from the server folder, as a server still running there would.
-    EXPECT_TRUE(holder.same);
-    close(held);
+    // Held from the server folder: by this program, which is no Java, then
+    // by a child named as a Java is, as a server still running there would.
+    for (const char* name : {"stops_test", "java"}) {
+        pid_t child = -1;
+        if (name[0] == 'j') {
+            child = fork();
+            if (child == 0) {
+                prctl(PR_SET_NAME, name);
+                pause();
+                _exit(0);
+            }
+            ASSERT_GT(child, 0);
+            close(held);
+            // Named once it has run as far as its pause.
+            for (int i = 0; i < 500 && holder_of(port).name != name; ++i)
+                usleep(10000);
+        }
+        port_holder holder = holder_of(port);
+        EXPECT_EQ(holder.pid, child > 0 ? child : getpid());
+        EXPECT_EQ(holder.name, name);
+        EXPECT_EQ(holder.same, child > 0) << name;
+        if (child > 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
     EXPECT_EQ(port_free("", port), 1);
     EXPECT_EQ(holder_of(port).pid, 0);
     EXPECT_EQ(port_free("server.example", port), -1);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -77,6 +78,39 @@ TEST(IntString, AgreesWithTheLibraryAcrossTheRange) {
     // Steps through the whole range, both ends and every digit count included.
     for (long long n = INT_MIN; n <= INT_MAX; n += 9999991)
         ASSERT_EQ(int_string(static_cast<int>(n)), std::to_string(n));
+}
+
+TEST(Printable, ControlCharactersAreShownNotSent) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plugins/Maps.jar", "plugins/Maps.jar"},
+        {"\x1b]0;x\x07\x1b[2J", "\\x1B]0;x\\x07\\x1B[2J"},
+        {std::string("a\0b\t\r\n\x7f", 7), "a\\x00b\\x09\\x0D\\x0A\\x7F"},
+        {"地图 \\ ~", "地图 \\ ~"}, // beyond ASCII, and printable ASCII, as it is
+        {"", ""},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(printable(text), shown) << shown;
+}
+
+TEST(UnusableCharacter, NamesWhatCommandLinesCannotCarry) {
+    const struct {
+        std::string path;
+        bool command;
+        std::string said;
+    } cases[] = {
+        {"/usr/lib/jvm/java-8/bin/java", false, ""},
+        {"/opt/jdk %OS% 8/bin/java", false, ""}, // cmd's own, not Linux's
+        {"/opt/jdk\"8\"/bin/java", false, "双引号 \""},
+        {"/opt/jdk\\8/bin/java", false, "反斜杠 \\"},
+        {"\"/opt/my java/bin/java\" -Xmx2G", true, ""}, // quotes typed are the command's
+        {"/opt/jdk\n8/bin/java", false, "控制字符（换行符）"},
+        {"/usr/bin/java\r", true, "控制字符（回车符）"},
+        {"/usr/bin/java\t-Xmx1G", true, "控制字符（制表符）"},
+        {"/opt/\x1b[2J/java", false, "控制字符（0x1B）"},
+        {"/opt/\x7f/java", false, "控制字符（0x7F）"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(unusable_character(c.path, c.command), c.said) << c.path;
 }
 
 } // namespace
