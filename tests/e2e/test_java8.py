@@ -39,9 +39,8 @@ def java8_archive(folder, log):
 
 # Each row: what each site serves at the Java archive's address (None: a
 # 404), and whether it is checked against the stand-in's SHA-256 (or the
-# setting given); the answer
-# to the offer (None: none is made, as a Java 8 installed before is listed);
-# and how it ends.
+# setting given); the answer to the offer (None: none is made, as a Java 8
+# installed before is listed); and how it ends.
 @pytest.mark.parametrize("served, pinned, answer, ends", [
     (["java8"], True, "y", "installed"),
     (["wrong"], True, "y", "failed"),
